@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace ostrim {
+
+// The three ways the program reads numbers from what the user typed. Blanks are space, tab, CR
+// and LF. A number is an optional sign, digits with at most one '.', and an optional exponent
+// (e or E, an optional sign, digits). The decimal point is '.' whatever the locale.
+
+// The number at the start of the text, after blanks; reading stops where the number cannot go
+// on. A text that does not start with a number reads as 0. Fails with an overflow when the
+// number lies beyond the range of a double.
+double LeadingNumber(std::string_view text);
+
+// The nearest 16-bit integer, ties to even. Fails with an overflow outside the range.
+std::int16_t ToInt16(double value);
+
+// The whole text must be one number, with blanks allowed around it; nearest integer, ties to
+// even. Fails with a type mismatch when it is not a number, an overflow outside the range.
+std::int32_t TextToInt32(std::string_view text);
+
+} // namespace ostrim

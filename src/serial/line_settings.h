@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace ostrim {
+
+enum class Parity { None, Even, Odd, Mark, Space };
+enum class StopBits { One, OneAndHalf, Two };
+
+struct LineSettings
+{
+    std::int32_t baudRate = 9600;
+    Parity parity = Parity::None;
+    int dataBits = 8;
+    StopBits stopBits = StopBits::One;
+
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};
+
+// "baud,parity,data bits,stop bits" as in "2400,N,8,1": a standard baud rate, parity N, E, O, M
+// or S, 5 to 8 data bits, 1, 1.5 or 2 stop bits. Any other text fails with a message quoting it.
+LineSettings ParseLineSettings(std::string_view text);
+
+} // namespace ostrim
