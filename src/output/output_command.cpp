@@ -24,8 +24,7 @@ std::uint8_t CodeToByte(std::int32_t value)
 {
     if (value < 0 || value > 255) {
         throw ActionError(FailureKind::InvalidArgument,
-                          "Invalid argument: " + std::to_string(value)
-                              + " is outside the byte range 0 to 255");
+            "Invalid argument: " + std::to_string(value) + " is outside the byte range 0 to 255");
     }
     return static_cast<std::uint8_t>(value);
 }
@@ -33,7 +32,7 @@ std::uint8_t CodeToByte(std::int32_t value)
 Frame OutputCommand(std::int32_t address, std::int16_t mask)
 {
     const std::uint8_t addressByte = CodeToByte(address);
-    const std::uint8_t maskByte = CodeToByte(std::int32_t{mask});
+    const std::uint8_t maskByte = CodeToByte(std::int32_t {mask});
     return {addressByte, maskByte};
 }
 

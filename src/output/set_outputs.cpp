@@ -11,7 +11,7 @@ namespace {
 
 OutputStates ReadOutputStates(const ActionWindow &window)
 {
-    OutputStates states{};
+    OutputStates states {};
     for (int index = 0; index < static_cast<int>(states.size()); ++index)
         states[static_cast<std::size_t>(index)] = window.OutputState(index);
     return states;

@@ -41,7 +41,7 @@ struct NumberPrefix
     std::string_view text; // sign included; empty when there is no number
     bool negative = false;
     std::string_view mantissa; // digits and at most one '.'
-    long long exponent = 0;    // saturated far beyond any double's range
+    long long exponent = 0; // saturated far beyond any double's range
 };
 
 NumberPrefix ScanNumber(std::string_view text)
@@ -114,13 +114,13 @@ double ToDouble(const NumberPrefix &number)
     // from_chars takes no leading '+', so the sign is applied afterwards.
     const std::string_view unsigned_ = number.text.substr(number.text.find_first_not_of("+-"));
     double value = 0.0;
-    const auto result = std::from_chars(unsigned_.data(), unsigned_.data() + unsigned_.size(),
-                                        value, std::chars_format::general);
+    const auto result = std::from_chars(
+        unsigned_.data(), unsigned_.data() + unsigned_.size(), value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         if (DecimalMagnitude(number) >= 0) {
             throw ActionError(FailureKind::Overflow,
-                              "Overflow: " + QuoteForMessage(std::string(number.text))
-                                  + " is beyond the range of numbers");
+                "Overflow: " + QuoteForMessage(std::string(number.text))
+                    + " is beyond the range of numbers");
         }
         value = 0.0;
     }
@@ -140,9 +140,9 @@ Int RoundToInt(double value, const char *typeName)
 {
     const double rounded = RoundHalfToEven(value);
     if (!(rounded >= static_cast<double>(std::numeric_limits<Int>::min())
-          && rounded <= static_cast<double>(std::numeric_limits<Int>::max()))) {
+            && rounded <= static_cast<double>(std::numeric_limits<Int>::max()))) {
         throw ActionError(FailureKind::Overflow,
-                          "Overflow: " + FormatNumber(value) + " does not fit in a " + typeName);
+            "Overflow: " + FormatNumber(value) + " does not fit in a " + typeName);
     }
     return static_cast<Int>(rounded);
 }
@@ -166,8 +166,7 @@ std::int32_t TextToInt32(std::string_view text)
     const NumberPrefix number = ScanNumber(trimmed);
     if (number.text.empty() || number.text.size() != trimmed.size()) {
         throw ActionError(FailureKind::TypeMismatch,
-                          "Type mismatch: " + QuoteForMessage(std::string(text))
-                              + " is not a number");
+            "Type mismatch: " + QuoteForMessage(std::string(text)) + " is not a number");
     }
     return RoundToInt<std::int32_t>(ToDouble(number), "32-bit integer");
 }

@@ -12,8 +12,8 @@
 namespace ostrim {
 namespace {
 
-constexpr std::array standardBaudRates{110,   300,   600,   1200,  2400,   4800,
-                                       9600,  14400, 19200, 38400, 57600, 115200};
+constexpr std::array standardBaudRates {
+    110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
 
 std::vector<std::string_view> SplitFields(std::string_view text)
 {
@@ -30,7 +30,7 @@ std::optional<int> ReadWholeInt(std::string_view field)
 {
     int value = 0;
     const auto result = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (result.ec != std::errc{} || result.ptr != field.data() + field.size())
+    if (result.ec != std::errc {} || result.ptr != field.data() + field.size())
         return std::nullopt;
     return value;
 }
@@ -40,12 +40,23 @@ std::optional<Parity> ReadParity(std::string_view field)
     if (field.size() != 1)
         return std::nullopt;
     switch (field.front()) {
-    case 'N': case 'n': return Parity::None;
-    case 'E': case 'e': return Parity::Even;
-    case 'O': case 'o': return Parity::Odd;
-    case 'M': case 'm': return Parity::Mark;
-    case 'S': case 's': return Parity::Space;
-    default: return std::nullopt;
+    case 'N':
+    case 'n':
+        return Parity::None;
+    case 'E':
+    case 'e':
+        return Parity::Even;
+    case 'O':
+    case 'o':
+        return Parity::Odd;
+    case 'M':
+    case 'm':
+        return Parity::Mark;
+    case 'S':
+    case 's':
+        return Parity::Space;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -63,8 +74,7 @@ std::optional<StopBits> ReadStopBits(std::string_view field)
 [[noreturn]] void Refuse(std::string_view text, const std::string &reason)
 {
     throw ActionError(FailureKind::SerialLine,
-                      "Invalid line settings " + QuoteForMessage(std::string(text)) + ": "
-                          + reason);
+        "Invalid line settings " + QuoteForMessage(std::string(text)) + ": " + reason);
 }
 
 } // namespace
@@ -76,7 +86,8 @@ LineSettings ParseLineSettings(std::string_view text)
         Refuse(text, "expected baud rate, parity, data bits and stop bits, as in \"2400,N,8,1\"");
 
     const std::optional<int> baud = ReadWholeInt(fields[0]);
-    if (!baud || std::find(standardBaudRates.begin(), standardBaudRates.end(), *baud)
+    if (!baud
+        || std::find(standardBaudRates.begin(), standardBaudRates.end(), *baud)
             == standardBaudRates.end())
         Refuse(text, "the baud rate is not a standard one");
 

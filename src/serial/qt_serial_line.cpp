@@ -19,11 +19,16 @@ using namespace std::chrono_literals;
 QSerialPort::Parity ToQt(Parity parity)
 {
     switch (parity) {
-    case Parity::None: return QSerialPort::NoParity;
-    case Parity::Even: return QSerialPort::EvenParity;
-    case Parity::Odd: return QSerialPort::OddParity;
-    case Parity::Mark: return QSerialPort::MarkParity;
-    case Parity::Space: return QSerialPort::SpaceParity;
+    case Parity::None:
+        return QSerialPort::NoParity;
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
     }
     return QSerialPort::NoParity;
 }
@@ -31,9 +36,12 @@ QSerialPort::Parity ToQt(Parity parity)
 QSerialPort::StopBits ToQt(StopBits stopBits)
 {
     switch (stopBits) {
-    case StopBits::One: return QSerialPort::OneStop;
-    case StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case StopBits::Two: return QSerialPort::TwoStop;
+    case StopBits::One:
+        return QSerialPort::OneStop;
+    case StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
     }
     return QSerialPort::OneStop;
 }
@@ -57,7 +65,8 @@ std::string DescribePorts(const std::vector<std::string> &ports)
 
 std::string GroupOf(const std::string &device)
 {
-    struct stat info{};
+    struct stat info
+    { };
     if (::stat(device.c_str(), &info) != 0)
         return "dialout";
     const group *owner = ::getgrgid(info.st_gid);
@@ -66,13 +75,15 @@ std::string GroupOf(const std::string &device)
 
 bool Exists(const std::string &device)
 {
-    struct stat info{};
+    struct stat info
+    { };
     return ::stat(device.c_str(), &info) == 0;
 }
 
 bool IsCharacterDevice(const std::string &device)
 {
-    struct stat info{};
+    struct stat info
+    { };
     return ::stat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
@@ -87,8 +98,7 @@ int SystemPendingOutput(int handle)
 QtSerialLine::QtSerialLine(PortList ports, PendingOutput pendingOutput)
     : m_ports(std::move(ports))
     , m_pendingOutput(std::move(pendingOutput))
-{
-}
+{ }
 
 QtSerialLine::~QtSerialLine()
 {
@@ -100,8 +110,7 @@ void QtSerialLine::SetPortNumber(std::int16_t number)
 {
     if (number < 1) {
         throw ActionError(FailureKind::SerialLine,
-                          "Invalid port number " + std::to_string(number)
-                              + ": ports are numbered from 1");
+            "Invalid port number " + std::to_string(number) + ": ports are numbered from 1");
     }
     if (IsOpen())
         Fail("the port number cannot change while the port is open");
@@ -123,8 +132,7 @@ void QtSerialLine::Open()
     const std::vector<std::string> ports = m_ports();
     if (static_cast<std::size_t>(m_portNumber) > ports.size()) {
         throw ActionError(FailureKind::SerialLine, ENODEV,
-                          "Port " + std::to_string(m_portNumber) + " does not exist. "
-                              + DescribePorts(ports));
+            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports));
     }
     m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
     if (!Exists(m_device))
@@ -163,9 +171,8 @@ void QtSerialLine::FailToOpen(const std::vector<std::string> &ports)
         if (::access(m_device.c_str(), R_OK | W_OK) == 0)
             Fail("is in use by another program", EBUSY);
         Fail("cannot be used: permission denied. Join the group " + GroupOf(m_device)
-                 + " (sudo usermod -aG " + GroupOf(m_device)
-                 + " $USER), then log out and in again",
-             EACCES);
+                + " (sudo usermod -aG " + GroupOf(m_device) + " $USER), then log out and in again",
+            EACCES);
     case QSerialPort::UnsupportedOperationError:
         Fail("cannot be set to these line settings: " + reason, EINVAL);
     default:
@@ -186,13 +193,13 @@ void QtSerialLine::Write(std::span<const std::uint8_t> bytes)
         FailToWrite();
     // write() only queues the bytes; they are handed to the system while we wait here.
     while (m_port.bytesToWrite() > 0) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(*m_sendDeadline - Clock::now());
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(*m_sendDeadline - Clock::now());
         if (left <= 0ms) {
             m_writeFailed = true;
             Fail("did not take the frame within 1 second, so it was discarded. Check the cable "
                  "and the device's flow control",
-                 ETIMEDOUT);
+                ETIMEDOUT);
         }
         if (!m_port.waitForBytesWritten(static_cast<int>(left.count()))
             && m_port.error() != QSerialPort::TimeoutError)
@@ -258,7 +265,7 @@ void QtSerialLine::Close()
     if (systemError == ETIMEDOUT) {
         Fail("did not send the frame within 1 second, so it was discarded. Check the cable and "
              "the device's flow control",
-             ETIMEDOUT);
+            ETIMEDOUT);
     }
     Fail("was disconnected before the frame was sent", systemError);
 }
@@ -275,8 +282,8 @@ std::string QtSerialLine::PortName() const
 
 void QtSerialLine::Fail(const std::string &what, int number) const
 {
-    throw ActionError(FailureKind::SerialLine, number ? number : static_cast<int>(FailureKind::SerialLine),
-                      PortName() + " " + what + ".");
+    throw ActionError(FailureKind::SerialLine,
+        number ? number : static_cast<int>(FailureKind::SerialLine), PortName() + " " + what + ".");
 }
 
 } // namespace ostrim

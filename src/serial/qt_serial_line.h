@@ -4,11 +4,11 @@
 #include "serial/serial_line.h"
 #include "serial/system_ports.h"
 
-#include <QSerialPort>
-
 #include <chrono>
 #include <functional>
 #include <optional>
+
+#include <QSerialPort>
 
 namespace ostrim {
 
@@ -22,10 +22,10 @@ class QtSerialLine final : public SerialLine
 {
 public:
     // Two bytes take 8.3 ms at 2400 baud; a frame not out after 120 times that is stuck.
-    static constexpr std::chrono::milliseconds SendTimeout{1000};
+    static constexpr std::chrono::milliseconds SendTimeout {1000};
 
-    explicit QtSerialLine(PortList ports = SystemPortList{},
-                          PendingOutput pendingOutput = SystemPendingOutput);
+    explicit QtSerialLine(
+        PortList ports = SystemPortList {}, PendingOutput pendingOutput = SystemPendingOutput);
     ~QtSerialLine() override;
 
     void SetPortNumber(std::int16_t number) override;

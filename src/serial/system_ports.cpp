@@ -1,10 +1,10 @@
 #include "serial/system_ports.h"
 
-#include <QSerialPortInfo>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+
+#include <QSerialPortInfo>
 
 #include <sys/stat.h>
 
@@ -25,7 +25,8 @@ bool IsTtyS(const std::string &path)
 
 std::optional<std::timespec> DevModified()
 {
-    struct stat info{};
+    struct stat info
+    { };
     if (::stat("/dev", &info) != 0)
         return std::nullopt;
     return info.st_mtim;
@@ -76,17 +77,17 @@ bool TtySHasUart(const std::string &devicePath)
     return value != "0";
 }
 
-std::vector<std::string> OrderSerialPorts(std::vector<std::string> devicePaths,
-                                          const std::function<bool(const std::string &)> &hasUart)
+std::vector<std::string> OrderSerialPorts(
+    std::vector<std::string> devicePaths, const std::function<bool(const std::string &)> &hasUart)
 {
-    std::erase_if(devicePaths,
-                  [&](const std::string &path) { return IsTtyS(path) && !hasUart(path); });
-    std::sort(devicePaths.begin(), devicePaths.end(),
-              [](const std::string &a, const std::string &b) {
-                  if (IsTtyS(a) != IsTtyS(b))
-                      return IsTtyS(a);
-                  return NaturalLess(BaseName(a), BaseName(b));
-              });
+    std::erase_if(
+        devicePaths, [&](const std::string &path) { return IsTtyS(path) && !hasUart(path); });
+    std::sort(
+        devicePaths.begin(), devicePaths.end(), [](const std::string &a, const std::string &b) {
+            if (IsTtyS(a) != IsTtyS(b))
+                return IsTtyS(a);
+            return NaturalLess(BaseName(a), BaseName(b));
+        });
     return devicePaths;
 }
 

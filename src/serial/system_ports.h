@@ -14,8 +14,8 @@ using PortList = std::function<std::vector<std::string>()>;
 // ttyS ports first, then all others, each group in natural order of the device name (ttyUSB2
 // before ttyUSB10). ttyS nodes with no UART behind them are left out, or a machine with 32 such
 // nodes would push its USB adapter to port 33.
-std::vector<std::string> OrderSerialPorts(std::vector<std::string> devicePaths,
-                                          const std::function<bool(const std::string &)> &hasUart);
+std::vector<std::string> OrderSerialPorts(
+    std::vector<std::string> devicePaths, const std::function<bool(const std::string &)> &hasUart);
 
 // Whether /sys says there is a UART behind a ttyS node.
 bool TtySHasUart(const std::string &devicePath);

@@ -35,7 +35,7 @@ std::vector<std::uint8_t> PseudoTerminal::read(std::size_t count, std::chrono::m
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        pollfd ready{m_master, POLLIN, 0};
+        pollfd ready {m_master, POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
             continue;
         std::uint8_t buffer[4096];
@@ -54,7 +54,7 @@ std::vector<std::uint8_t> PseudoTerminal::readAll(std::chrono::milliseconds wait
 
 termios PseudoTerminal::settings() const
 {
-    termios attributes{};
+    termios attributes {};
     ::tcgetattr(m_slave, &attributes);
     return attributes;
 }

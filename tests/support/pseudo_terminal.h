@@ -22,8 +22,8 @@ public:
     int masterHandle() const { return m_master; }
 
     // Waits until count bytes have arrived or the wait is over; returns what arrived.
-    std::vector<std::uint8_t> read(std::size_t count,
-                                   std::chrono::milliseconds wait = std::chrono::seconds(2));
+    std::vector<std::uint8_t> read(
+        std::size_t count, std::chrono::milliseconds wait = std::chrono::seconds(2));
     // Whatever arrives within the wait, for checking that nothing was sent.
     std::vector<std::uint8_t> readAll(std::chrono::milliseconds wait);
 
