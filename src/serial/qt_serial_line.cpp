@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <thread>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -87,6 +88,17 @@ bool IsCharacterDevice(const std::string &device)
     return ::stat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
+// Only asked once an open has failed, since opening a real port raises its control lines.
+bool IsTerminal(const std::string &device)
+{
+    const int handle = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return true; // cannot tell; the open failure's own reason is the better message
+    const bool terminal = ::isatty(handle) == 1;
+    ::close(handle);
+    return terminal;
+}
+
 } // namespace
 
 int SystemPendingOutput(int handle)
@@ -145,7 +157,7 @@ void QtSerialLine::Open()
     m_writeFailed = false;
     m_sendDeadline.reset();
     if (!m_port.open(QIODevice::WriteOnly))
-        FailToOpen(ports);
+        FailToOpen();
 }
 
 void QtSerialLine::ApplySettings()
@@ -157,7 +169,7 @@ void QtSerialLine::ApplySettings()
     m_port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-void QtSerialLine::FailToOpen(const std::vector<std::string> &ports)
+void QtSerialLine::FailToOpen()
 {
     const QSerialPort::SerialPortError error = m_port.error();
     const std::string reason = m_port.errorString().toStdString();
@@ -173,13 +185,13 @@ void QtSerialLine::FailToOpen(const std::vector<std::string> &ports)
         Fail("cannot be used: permission denied. Join the group " + GroupOf(m_device)
                 + " (sudo usermod -aG " + GroupOf(m_device) + " $USER), then log out and in again",
             EACCES);
-    case QSerialPort::UnsupportedOperationError:
-        Fail("cannot be set to these line settings: " + reason, EINVAL);
     default:
         break;
     }
-    if (reason.find("ioctl") != std::string::npos || ports.empty())
+    if (!IsTerminal(m_device))
         Fail("is not a serial device", ENOTTY);
+    if (error == QSerialPort::UnsupportedOperationError)
+        Fail("cannot be set to these line settings: " + reason, EINVAL);
     Fail("cannot be opened: " + reason);
 }
 

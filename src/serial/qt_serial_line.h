@@ -40,7 +40,7 @@ private:
 
     std::string PortName() const;
     [[noreturn]] void Fail(const std::string &what, int number = 0) const;
-    [[noreturn]] void FailToOpen(const std::vector<std::string> &ports);
+    [[noreturn]] void FailToOpen();
     [[noreturn]] void FailToWrite();
     void ApplySettings();
     bool DrainUntil(Clock::time_point deadline, int &systemError);
