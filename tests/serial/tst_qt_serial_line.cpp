@@ -9,6 +9,11 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace ostrim;
 using namespace std::chrono_literals;
 
@@ -44,6 +49,14 @@ PortList PortsAre(std::vector<std::string> devices)
     return [devices] { return devices; };
 }
 
+gid_t GroupOf(const std::string &path)
+{
+    struct stat info
+    { };
+    ::stat(path.c_str(), &info);
+    return info.st_gid;
+}
+
 const std::array<std::int16_t, 4> outputs1And3 {1, 0, 1, 0};
 const std::vector<std::uint8_t> frame7A0 {0x07, 0xA0};
 
@@ -77,6 +90,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void portInUseByAnotherProgram();
+    void permissionDeniedNamesTheGroup();
     void thousandActionsLeaveNoDescriptorOpen();
 };
 
@@ -230,6 +244,42 @@ void TestQtSerialLine::portInUseByAnotherProgram()
     QVERIFY(!line.IsOpen());
     QVERIFY(holder.isOpen());
     QCOMPARE(board.readAll(50ms), std::vector<std::uint8_t> {});
+}
+
+// Root may open any device, so the refusal is seen from a child that has given up root.
+void TestQtSerialLine::permissionDeniedNamesTheGroup()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to start a child as another user");
+    PseudoTerminal board;
+    QVERIFY(::chmod(board.devicePath().c_str(), 0600) == 0);
+
+    int pipeEnds[2];
+    QVERIFY(::pipe(pipeEnds) == 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        std::string message = "opened";
+        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+            QtSerialLine line(PortsAre({board.devicePath()}));
+            message = OpenFailure(line);
+        }
+        [[maybe_unused]] const auto written = ::write(pipeEnds[1], message.data(), message.size());
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        message.append(buffer, static_cast<std::size_t>(got));
+    ::close(pipeEnds[0]);
+    ::waitpid(child, nullptr, 0);
+
+    const group *owner = ::getgrgid(GroupOf(board.devicePath()));
+    QVERIFY(owner);
+    const std::string expected = "Port 1 (" + board.devicePath()
+        + ") cannot be used: permission denied. Join the group " + owner->gr_name;
+    QVERIFY2(message.starts_with(expected), message.c_str());
 }
 
 void TestQtSerialLine::thousandActionsLeaveNoDescriptorOpen()
