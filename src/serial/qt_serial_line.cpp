@@ -125,7 +125,7 @@ void QtSerialLine::SetPortNumber(std::int16_t number)
             "Invalid port number " + std::to_string(number) + ": ports are numbered from 1");
     }
     if (IsOpen())
-        Fail("the port number cannot change while the port is open");
+        Fail("is open, so its number cannot change until it is closed");
     m_portNumber = number;
 }
 
@@ -133,7 +133,7 @@ void QtSerialLine::SetSettings(const std::string &settings)
 {
     const LineSettings parsed = ParseLineSettings(settings);
     if (IsOpen())
-        Fail("the line settings cannot change while the port is open");
+        Fail("is open, so its line settings cannot change until it is closed");
     m_settings = parsed;
 }
 
