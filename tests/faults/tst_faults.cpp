@@ -1,0 +1,397 @@
+// The set-outputs action against what goes wrong on a real line: a far end that hangs up, a
+// device that goes away, another program on the port, a second copy of this program pressing at
+// the same time, and output that never drains. Every case runs on real pseudo-terminals.
+#include "output/output_command.h"
+#include "output/set_outputs.h"
+#include "pseudo_terminal.h"
+#include "serial/qt_serial_line.h"
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace ostrim;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const OutputStates outputs1And3 {1, 0, 1, 0};
+const Bytes frame7A0 {0x07, 0xA0};
+
+class EntriesWindow final : public ActionWindow
+{
+public:
+    explicit EntriesWindow(std::string address = "7", OutputStates states = outputs1And3)
+        : m_address(std::move(address))
+        , m_states(states)
+    { }
+    std::string PortText() const override { return "1"; }
+    std::string AddressText() const override { return m_address; }
+    std::int16_t OutputState(int index) const override
+    {
+        return m_states.at(static_cast<std::size_t>(index));
+    }
+    void ShowMessage(const std::string &text) override { messages << QString::fromStdString(text); }
+
+    QStringList messages;
+
+private:
+    std::string m_address;
+    OutputStates m_states;
+};
+
+// The port list of a machine whose port 1 is whatever the test points it at, now.
+class MovablePortList
+{
+public:
+    PortList List()
+    {
+        return [this] { return m_devices; };
+    }
+    void PointAt(std::vector<std::string> devices) { m_devices = std::move(devices); }
+
+private:
+    std::vector<std::string> m_devices;
+};
+
+// Passes every call to the real line and runs a step of the test's own right after the port has
+// opened: the one moment between the action's open and its write.
+class AfterOpen final : public SerialLine
+{
+public:
+    AfterOpen(SerialLine &line, std::function<void()> step)
+        : m_line(line)
+        , m_step(std::move(step))
+    { }
+    void SetPortNumber(std::int16_t number) override { m_line.SetPortNumber(number); }
+    void SetSettings(const std::string &settings) override { m_line.SetSettings(settings); }
+    void Open() override
+    {
+        m_line.Open();
+        m_step();
+    }
+    void Write(std::span<const std::uint8_t> bytes) override { m_line.Write(bytes); }
+    void Close() override { m_line.Close(); }
+    bool IsOpen() const override { return m_line.IsOpen(); }
+
+private:
+    SerialLine &m_line;
+    std::function<void()> m_step;
+};
+
+// A line whose output queue never empties, as behind a device that holds off flow control for
+// good. A pseudo-terminal cannot be made to stall its drain, so the count is faked.
+struct StalledDrain
+{
+    int operator()(int) const { return 2; }
+};
+
+// Root opens a terminal claimed with TIOCEXCL all the same, by its CAP_SYS_ADMIN. For as long
+// as this lives the calling thread works without that capability, as an ordinary user's does.
+class WithoutSysAdmin
+{
+public:
+    WithoutSysAdmin()
+    {
+        if (::syscall(SYS_capget, &m_header, m_saved.data()) != 0)
+            return;
+        constexpr std::uint32_t sysAdmin = 1u << CAP_SYS_ADMIN;
+        if ((m_saved[0].effective & sysAdmin) == 0) {
+            m_works = true;
+            return;
+        }
+        auto reduced = m_saved;
+        reduced[0].effective &= ~sysAdmin;
+        m_dropped = ::syscall(SYS_capset, &m_header, reduced.data()) == 0;
+        m_works = m_dropped;
+    }
+    ~WithoutSysAdmin()
+    {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved.data());
+    }
+    WithoutSysAdmin(const WithoutSysAdmin &) = delete;
+    WithoutSysAdmin &operator=(const WithoutSysAdmin &) = delete;
+
+    bool works() const { return m_works; }
+
+private:
+    __user_cap_header_struct m_header {_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, 2> m_saved {};
+    bool m_dropped = false;
+    bool m_works = false;
+};
+
+// Another program on the port, started from the helper built beside this test.
+class PortUser
+{
+public:
+    explicit PortUser(const QStringList &arguments)
+    {
+        m_process.start(QStringLiteral(OSTRIM_PORT_USER), arguments);
+    }
+    ~PortUser()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+
+    bool waitUntilHolding()
+    {
+        return m_process.waitForReadyRead(5000) && m_process.readLine().trimmed() == "ready";
+    }
+    QProcess &process() { return m_process; }
+
+private:
+    QProcess m_process;
+};
+
+QString InUseMessage(const std::string &device)
+{
+    return QString::fromStdString("Port 1 (" + device + ") is in use by another program.");
+}
+
+Bytes AsBytes(const char *text)
+{
+    return Bytes(text, text + std::strlen(text));
+}
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void farEndHangsUpBetweenOpenAndWrite();
+    void deviceDisappearsBetweenTwoPresses_data();
+    void deviceDisappearsBetweenTwoPresses();
+    void anotherProgramHoldsThePort_data();
+    void anotherProgramHoldsThePort();
+    void twoProgramsPressAtOnce();
+    void drainThatNeverEndsTimesOut();
+    void outputStoppedByFlowControlIsDiscarded();
+};
+
+void TestFaults::farEndHangsUpBetweenOpenAndWrite()
+{
+    MovablePortList ports;
+    auto board = std::make_unique<PseudoTerminal>();
+    ports.PointAt({board->devicePath()});
+    QtSerialLine realLine(ports.List());
+    AfterOpen line(realLine, [&] { board->hangUp(); });
+
+    EntriesWindow window;
+    SetOutputs(window, line);
+    QCOMPARE(window.messages.size(), 1);
+    QVERIFY2(window.messages.front().contains("disconnected"), qPrintable(window.messages.front()));
+    QVERIFY(!realLine.IsOpen());
+
+    // The user plugs the board in again: a fresh terminal, the same line.
+    PseudoTerminal fresh;
+    ports.PointAt({fresh.devicePath()});
+    EntriesWindow again;
+    SetOutputs(again, realLine);
+    QCOMPARE(again.messages, QStringList {});
+    QCOMPARE(fresh.read(2), frame7A0);
+    QVERIFY(!realLine.IsOpen());
+}
+
+// The device node is reached through a link of the test's own, so that a terminal number freed
+// here and taken at once by a test running alongside is never written to.
+void TestFaults::deviceDisappearsBetweenTwoPresses_data()
+{
+    QTest::addColumn<bool>("listRefreshed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port list refreshed: port 1 no longer listed")
+        << true << "Port 1 does not exist. This system has no serial port";
+    QTest::newRow("port list still names it: the node is gone")
+        << false << "does not exist or was disconnected";
+}
+
+void TestFaults::deviceDisappearsBetweenTwoPresses()
+{
+    QFETCH(bool, listRefreshed);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const std::string link = dir.filePath("ttyOSTRIM0").toStdString();
+    auto board = std::make_unique<PseudoTerminal>();
+    QVERIFY(::symlink(board->devicePath().c_str(), link.c_str()) == 0);
+    MovablePortList ports;
+    ports.PointAt({link});
+    QtSerialLine line(ports.List());
+
+    EntriesWindow first;
+    SetOutputs(first, line);
+    QCOMPARE(first.messages, QStringList {});
+    QCOMPARE(board->read(2), frame7A0);
+
+    board.reset();
+    QVERIFY(::unlink(link.c_str()) == 0);
+    if (listRefreshed)
+        ports.PointAt({});
+
+    QElapsedTimer timer;
+    timer.start();
+    EntriesWindow second;
+    SetOutputs(second, line);
+    QVERIFY2(timer.elapsed() < 500, "the press after the device went away took too long");
+    QCOMPARE(second.messages.size(), 1);
+    QVERIFY2(second.messages.front().contains(message), qPrintable(second.messages.front()));
+    QVERIFY(!line.IsOpen());
+}
+
+void TestFaults::anotherProgramHoldsThePort_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("through QSerialPort's lock file") << "hold-lock";
+    QTest::newRow("through an exclusive open (TIOCEXCL)") << "hold-exclusive";
+}
+
+void TestFaults::anotherProgramHoldsThePort()
+{
+    QFETCH(QString, mode);
+    PseudoTerminal board;
+    PortUser holder({mode, QString::fromStdString(board.devicePath())});
+    QVERIFY2(holder.waitUntilHolding(), holder.process().readAllStandardError().constData());
+    QCOMPARE(board.read(4), AsBytes("HELD"));
+
+    std::optional<WithoutSysAdmin> ordinaryUser;
+    if (mode == "hold-exclusive") {
+        ordinaryUser.emplace();
+        if (!ordinaryUser->works())
+            QSKIP("this process has CAP_SYS_ADMIN and may not give it up, so TIOCEXCL does not "
+                  "stop it");
+    }
+    QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    EntriesWindow window;
+    SetOutputs(window, line);
+    ordinaryUser.reset();
+
+    QCOMPARE(window.messages, QStringList {InUseMessage(board.devicePath())});
+    QVERIFY(!line.IsOpen());
+    QCOMPARE(board.readAll(100ms), Bytes {});
+    QCOMPARE(holder.process().state(), QProcess::Running);
+}
+
+// Each copy sends its own address, so a frame of one copy broken up by the other would show as
+// a pair that is not (address, 0xF0).
+void TestFaults::twoProgramsPressAtOnce()
+{
+    constexpr int pressesEach = 300;
+    PseudoTerminal board;
+    const QString device = QString::fromStdString(board.devicePath());
+    PortUser first({"press", device, "10", QString::number(pressesEach)});
+    PortUser second({"press", device, "11", QString::number(pressesEach)});
+
+    Bytes received;
+    const auto bothDone = [&] {
+        return first.process().state() == QProcess::NotRunning
+            && second.process().state() == QProcess::NotRunning;
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (!bothDone() && timer.elapsed() < 60'000) {
+        const Bytes bytes = board.readAll(10ms);
+        received.insert(received.end(), bytes.begin(), bytes.end());
+        first.process().waitForFinished(0);
+        second.process().waitForFinished(0);
+    }
+    QVERIFY2(bothDone(), "the two presses did not finish within a minute");
+    const Bytes rest = board.readAll(100ms);
+    received.insert(received.end(), rest.begin(), rest.end());
+
+    QCOMPARE(received.size() % 2, 0u);
+    std::array<int, 2> framesFrom {};
+    for (std::size_t i = 0; i < received.size(); i += 2) {
+        const bool whole = (received[i] == 10 || received[i] == 11) && received[i + 1] == 0xF0;
+        QVERIFY2(whole,
+            qPrintable(QString("bytes %1 and %2 are %3 %4, not one frame")
+                           .arg(i)
+                           .arg(i + 1)
+                           .arg(received[i])
+                           .arg(received[i + 1])));
+        ++framesFrom[received[i] - 10];
+    }
+
+    int inUseSeen = 0;
+    PortUser *const users[] = {&first, &second};
+    for (int copy = 0; copy < 2; ++copy) {
+        const QStringList results
+            = QString::fromUtf8(users[copy]->process().readAllStandardOutput())
+                  .split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(results.size(), pressesEach);
+        QCOMPARE(results.count("sent"), framesFrom[copy]);
+        const int inUse = results.count(InUseMessage(board.devicePath()));
+        QCOMPARE(inUse + framesFrom[copy], pressesEach);
+        inUseSeen += inUse;
+    }
+    qInfo("frames received %d + %d, presses that found the port in use: %d", framesFrom[0],
+        framesFrom[1], inUseSeen);
+}
+
+void TestFaults::drainThatNeverEndsTimesOut()
+{
+    PseudoTerminal board;
+    QtSerialLine line(
+        [&] { return std::vector<std::string> {board.devicePath()}; }, StalledDrain {});
+
+    for (int press = 0; press < 2; ++press) {
+        EntriesWindow window;
+        QElapsedTimer timer;
+        timer.start();
+        SetOutputs(window, line);
+        const qint64 took = timer.elapsed();
+        QCOMPARE(window.messages.size(), 1);
+        QVERIFY2(window.messages.front().contains("did not send the frame within 1 second"),
+            qPrintable(window.messages.front()));
+        QVERIFY2(took >= 950 && took < 1500, qPrintable(QString("took %1 ms").arg(took)));
+        QVERIFY(!line.IsOpen());
+    }
+}
+
+// A terminal whose output is stopped (as by XOFF) keeps the frame in its queue: after the time
+// limit the frame is thrown away, so it cannot reach the board later, long after the user saw
+// the failure.
+void TestFaults::outputStoppedByFlowControlIsDiscarded()
+{
+    PseudoTerminal board;
+    const int otherEnd = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
+    QVERIFY(otherEnd >= 0);
+    QVERIFY(::tcflow(otherEnd, TCOOFF) == 0);
+    QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+
+    EntriesWindow window;
+    QElapsedTimer timer;
+    timer.start();
+    SetOutputs(window, line);
+    const qint64 took = timer.elapsed();
+
+    QVERIFY(::tcflow(otherEnd, TCOON) == 0);
+    ::close(otherEnd);
+    QCOMPARE(window.messages.size(), 1);
+    QVERIFY2(
+        window.messages.front().contains("within 1 second"), qPrintable(window.messages.front()));
+    QVERIFY2(took >= 950 && took < 1500, qPrintable(QString("took %1 ms").arg(took)));
+    QVERIFY(!line.IsOpen());
+    QCOMPARE(board.readAll(200ms), Bytes {});
+}
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"
