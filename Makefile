@@ -6,7 +6,7 @@ ifeq ($(CI),true)
 CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test run clean
+.PHONY: all deps configure build test run clean fuzz sanitize soak
 
 all: build
 
@@ -21,6 +21,28 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@if command -v clang++ >/dev/null; then $(MAKE) --no-print-directory fuzz; fi
+
+# A few seconds of libFuzzer on each target, in a clang build of its own.
+FUZZ_BUILD ?= build-fuzz
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DOSTRIM_FUZZ=ON $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target ostrim_fuzz
+	@cd $(FUZZ_BUILD) && ctest -L fuzz --output-on-failure -j $(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+ASAN_BUILD ?= build-asan
+SANITIZER_ENV = ASAN_OPTIONS=detect_stack_use_after_return=1:strict_init_order=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/leaks.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+sanitize: deps
+	@cmake -S . -B $(ASAN_BUILD) -DOSTRIM_SANITIZE=ON $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# 100,000 actions on a pseudo-terminal; `make test` runs 2,000 of them.
+soak: build
+	@OSTRIM_SOAK_ACTIONS=100000 $(BUILD)/tests/soak/tst_soak
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD)

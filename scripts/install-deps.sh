@@ -5,7 +5,12 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
+  clang libclang-rt-14-dev
 )
+# `install-deps.sh bench` adds what only `make bench` needs.
+if [[ ${1:-} == bench ]]; then
+  packages+=(libbenchmark-dev hyperfine xvfb xauth libxcb1-dev)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

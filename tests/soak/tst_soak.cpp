@@ -1,0 +1,246 @@
+// Many actions in a row on one pseudo-terminal, with varied valid entries, while a reader on the
+// far end checks every frame. Nothing may be lost, reordered or torn, and the program may not
+// grow: open descriptors and resident memory at the end are those after the first 1,000 actions,
+// and an action in the last tenth of the run takes no longer than one in the first tenth.
+//
+// OSTRIM_SOAK_ACTIONS sets the number of actions (2,000 unless set; `make soak` runs 100,000).
+#include "output/output_command.h"
+#include "output/set_outputs.h"
+#include "pseudo_terminal.h"
+#include "serial/qt_serial_line.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace ostrim;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One press: the texts the user typed and the frame they must give.
+struct Press
+{
+    std::string portText;
+    std::string addressText;
+    OutputStates states {};
+    Frame frame {};
+};
+
+// Different ways of typing port 1 and an address, each with its value known without the
+// program's readings.
+Press PressNumber(int n)
+{
+    static const std::string portTexts[] = {"1", " 1", "1abc", "1.4", "0.6", "1e0", "\t1 ", "+1"};
+    const int address = 1 + n % 255;
+    std::string addressText;
+    switch (n % 5) {
+    case 0:
+        addressText = std::to_string(address);
+        break;
+    case 1:
+        addressText = " " + std::to_string(address) + "\t";
+        break;
+    case 2:
+        addressText = std::to_string(address) + ".0";
+        break;
+    case 3:
+        addressText = std::to_string(address) + "e0";
+        break;
+    case 4:
+        addressText = std::to_string(address * 10) + "e-1";
+        break;
+    }
+    Press press;
+    press.portText = portTexts[static_cast<std::size_t>(n) % std::size(portTexts)];
+    press.addressText = addressText;
+    const int ticks = (n / 5) % 16;
+    for (std::size_t i = 0; i < 4; ++i)
+        press.states[i] = (ticks >> i) & 1;
+    const int mask
+        = (ticks & 1) * 128 + (ticks >> 1 & 1) * 64 + (ticks >> 2 & 1) * 32 + (ticks >> 3 & 1) * 16;
+    press.frame = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(mask)};
+    return press;
+}
+
+class PressWindow final : public ActionWindow
+{
+public:
+    explicit PressWindow(const Press &press)
+        : m_press(press)
+    { }
+    std::string PortText() const override { return m_press.portText; }
+    std::string AddressText() const override { return m_press.addressText; }
+    std::int16_t OutputState(int index) const override
+    {
+        return m_press.states.at(static_cast<std::size_t>(index));
+    }
+    void ShowMessage(const std::string &text) override { message = text; }
+
+    std::string message;
+
+private:
+    const Press &m_press;
+};
+
+// Reads the far end on a thread of its own, as a board would, comparing every byte with the
+// frames in the order they were sent.
+class FrameChecker
+{
+public:
+    FrameChecker(PseudoTerminal &board, std::vector<std::uint8_t> expected)
+        : m_board(board)
+        , m_expected(std::move(expected))
+        , m_thread([this] { Run(); })
+    { }
+    ~FrameChecker() { Finish(); }
+
+    // Waits for the rest of the bytes; afterwards the counts below are final.
+    void Finish()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    std::size_t received() const { return m_received; }
+    // The offset of the first byte that differs from what was sent, or -1.
+    long long firstMismatch() const { return m_firstMismatch; }
+
+private:
+    void Run()
+    {
+        auto quietSince = Clock::now();
+        while (m_received < m_expected.size()) {
+            const std::vector<std::uint8_t> bytes = m_board.read(4096, 20ms);
+            for (const std::uint8_t byte : bytes) {
+                if (m_firstMismatch < 0
+                    && (m_received >= m_expected.size() || byte != m_expected[m_received]))
+                    m_firstMismatch = static_cast<long long>(m_received);
+                ++m_received;
+            }
+            if (!bytes.empty())
+                quietSince = Clock::now();
+            else if (m_stop && Clock::now() - quietSince > 2s)
+                break;
+        }
+        const std::vector<std::uint8_t> extra = m_board.readAll(100ms);
+        if (!extra.empty() && m_firstMismatch < 0)
+            m_firstMismatch = static_cast<long long>(m_received);
+        m_received += extra.size();
+    }
+
+    PseudoTerminal &m_board;
+    const std::vector<std::uint8_t> m_expected;
+    std::atomic<bool> m_stop = false;
+    std::atomic<std::size_t> m_received = 0;
+    std::atomic<long long> m_firstMismatch = -1;
+    std::thread m_thread;
+};
+
+long ResidentKiB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double MedianMicroseconds(std::vector<Clock::duration> durations)
+{
+    std::nth_element(durations.begin(), durations.begin() + durations.size() / 2, durations.end());
+    return std::chrono::duration<double, std::micro>(durations[durations.size() / 2]).count();
+}
+
+int ActionCount()
+{
+    const int count = qEnvironmentVariableIntValue("OSTRIM_SOAK_ACTIONS");
+    return count > 0 ? std::max(count, 2000) : 2000;
+}
+
+constexpr bool underAddressSanitizer =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
+} // namespace
+
+class TestSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyFrameArrivesAndNothingGrows();
+};
+
+void TestSoak::everyFrameArrivesAndNothingGrows()
+{
+    const int actions = ActionCount();
+    constexpr int settled = 1000;
+    std::vector<Press> presses;
+    std::vector<std::uint8_t> expected;
+    for (int n = 0; n < actions; ++n) {
+        presses.push_back(PressNumber(n));
+        expected.insert(expected.end(), presses.back().frame.begin(), presses.back().frame.end());
+    }
+
+    PseudoTerminal board;
+    QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    FrameChecker checker(board, expected);
+
+    std::vector<Clock::duration> took(static_cast<std::size_t>(actions));
+    int descriptorsSettled = 0;
+    long residentSettled = 0;
+    for (int n = 0; n < actions; ++n) {
+        PressWindow window(presses[static_cast<std::size_t>(n)]);
+        const auto start = Clock::now();
+        SetOutputs(window, line);
+        took[static_cast<std::size_t>(n)] = Clock::now() - start;
+        QVERIFY2(window.message.empty(),
+            qPrintable(QString("action %1: %2").arg(n).arg(window.message.c_str())));
+        if (n + 1 == settled) {
+            descriptorsSettled = OpenFileDescriptorCount();
+            residentSettled = ResidentKiB();
+        }
+    }
+    const int descriptorsAtEnd = OpenFileDescriptorCount();
+    const long residentAtEnd = ResidentKiB();
+    checker.Finish();
+
+    const auto tenth = took.size() / 10;
+    const double firstTenth = MedianMicroseconds({took.begin(), took.begin() + tenth});
+    const double lastTenth = MedianMicroseconds({took.end() - tenth, took.end()});
+    qInfo("%d actions; median per action: first tenth %.1f us, last tenth %.1f us (%+.1f%%)",
+        actions, firstTenth, lastTenth, 100.0 * (lastTenth / firstTenth - 1.0));
+    qInfo("after %d actions: %d descriptors, %ld KiB resident; at the end: %d, %ld KiB", settled,
+        descriptorsSettled, residentSettled, descriptorsAtEnd, residentAtEnd);
+
+    QCOMPARE(checker.firstMismatch(), -1LL);
+    QCOMPARE(checker.received(), expected.size());
+    QCOMPARE(descriptorsAtEnd, descriptorsSettled);
+    if (!underAddressSanitizer) // its allocator keeps freed memory in quarantine on purpose
+        QCOMPARE(residentAtEnd, residentSettled);
+    QVERIFY2(lastTenth <= 1.10 * firstTenth, "actions got slower over the run");
+}
+
+QTEST_GUILESS_MAIN(TestSoak)
+#include "tst_soak.moc"
