@@ -6,7 +6,7 @@ ifeq ($(CI),true)
 CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test run clean fuzz sanitize soak
+.PHONY: all deps configure build test run clean fuzz sanitize soak bench
 
 all: build
 
@@ -18,6 +18,9 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/ostrim
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -43,6 +46,13 @@ sanitize: deps
 # 100,000 actions on a pseudo-terminal; `make test` runs 2,000 of them.
 soak: build
 	@OSTRIM_SOAK_ACTIONS=100000 $(BUILD)/tests/soak/tst_soak
+
+# Benchmarks and start-up figures; writes its report to $(BUILD)/bench/report.md.
+bench: deps
+	@bash scripts/install-deps.sh bench
+	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@bash bench/run.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD)
