@@ -6,6 +6,9 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
   clang libclang-rt-14-dev
+  # The window's tests: a font to measure captions with, the desktop entry's validator, and a
+  # Windows resource compiler to check the resource script with.
+  fonts-dejavu-core desktop-file-utils binutils-mingw-w64-x86-64
 )
 # `install-deps.sh bench` adds what only `make bench` needs.
 if [[ ${1:-} == bench ]]; then

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "output/set_outputs.h"
+#include "serial/qt_serial_line.h"
+#include "ui/message_box.h"
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+namespace ostrim {
+
+struct CaptionRoom;
+
+// The program's one window: two entries, four output boxes and the button that sends them.
+class FrmMain final : public QWidget, public ActionWindow
+{
+    Q_OBJECT
+
+public:
+    using MessageFunction = std::function<void(QWidget &owner, const QString &text)>;
+
+    explicit FrmMain(
+        MessageFunction showMessage = ShowMessageBox, PortList ports = SystemPortList {});
+
+    std::string PortText() const override;
+    std::string AddressText() const override;
+    std::int16_t OutputState(int index) const override;
+    void ShowMessage(const std::string &text) override;
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void ArrangeControls();
+    std::vector<CaptionRoom> CaptionRooms() const;
+    void SetTabOrder();
+    void RunSetOutputs();
+
+    MessageFunction m_showMessage;
+    QtSerialLine m_msComm1;
+
+    // In the order the keyboard visits them.
+    QPushButton *m_command1 = new QPushButton(QStringLiteral("&Set Outputs"), this);
+    QLineEdit *m_txtAddress = new QLineEdit(this);
+    std::array<QCheckBox *, 4> m_chkOutput = MakeOutputBoxes(*this);
+    QLabel *m_label1 = new QLabel(QStringLiteral("Address"), this);
+    QLineEdit *m_txtPort = new QLineEdit(this);
+    QLabel *m_label2 = new QLabel(QStringLiteral("Port"), this);
+
+    static std::array<QCheckBox *, 4> MakeOutputBoxes(QWidget &window);
+};
+
+} // namespace ostrim

@@ -1,0 +1,157 @@
+#include "ostrim_version.h"
+#include "ui/app_icon.h"
+
+#include <algorithm>
+#include <array>
+
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace ostrim;
+
+namespace {
+
+constexpr std::array<QRgb, 16> StandardPalette {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
+    0x800080, 0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF,
+    0x00FFFF, 0xFFFFFF};
+constexpr QRgb Black = 0x000000;
+constexpr QRgb LightGrey = 0xC0C0C0;
+constexpr QRgb DarkGrey = 0x808080;
+constexpr QRgb White = 0xFFFFFF;
+constexpr QRgb Red = 0xFF0000;
+
+QImage IconImage(int size)
+{
+    return QImage(QStringLiteral(":/icons/ostrim-%1.xpm").arg(size))
+        .convertToFormat(QImage::Format_ARGB32);
+}
+
+bool Transparent(const QImage &image, int x, int y)
+{
+    return qAlpha(image.pixel(x, y)) == 0;
+}
+
+QRgb Colour(const QImage &image, int x, int y)
+{
+    return image.pixel(x, y) & 0xFFFFFF;
+}
+
+QList<QRgb> ColumnColours(const QImage &image, int x)
+{
+    QList<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y)
+        colours.append(Transparent(image, x, y) ? 0xFF000000 : Colour(image, x, y));
+    return colours;
+}
+
+} // namespace
+
+class TestResources : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { AppIcon(); }
+    void iconHasBothSizes();
+    void iconImage_data();
+    void iconImage();
+    void windowsIconHoldsTheSameImages();
+    void versionShownAsMajorDotTwoDigits();
+};
+
+void TestResources::iconHasBothSizes()
+{
+    const QList<QSize> sizes = AppIcon().availableSizes();
+    QVERIFY(sizes.contains(QSize(32, 32)));
+    QVERIFY(sizes.contains(QSize(16, 16)));
+}
+
+void TestResources::iconImage_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("32 by 32") << 32;
+    QTest::newRow("16 by 16") << 16;
+}
+
+// The drawing as described: a bar across the top edge, a wire down the middle to the bottom edge
+// through a white box with a dark-grey strip and a red arrow, and nothing else.
+void TestResources::iconImage()
+{
+    QFETCH(int, size);
+    const QImage image = IconImage(size);
+    QCOMPARE(image.size(), QSize(size, size));
+
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            if (Transparent(image, x, y))
+                continue;
+            QCOMPARE(qAlpha(image.pixel(x, y)), 255);
+            QVERIFY2(
+                std::ranges::find(StandardPalette, Colour(image, x, y)) != StandardPalette.end(),
+                qPrintable(QStringLiteral("pixel %1,%2 off the palette").arg(x).arg(y)));
+        }
+    }
+
+    // The bar: black along the top edge, light grey inside.
+    for (int x = 0; x < size; ++x)
+        QCOMPARE(Colour(image, x, 0), Black);
+    QCOMPARE(Colour(image, size / 2, 1), LightGrey);
+
+    // Beside the wire, below the bar, the corners are transparent; the wire reaches the bottom.
+    QVERIFY(Transparent(image, 0, size - 1) && Transparent(image, size - 1, size - 1));
+    QVERIFY(Transparent(image, 0, size / 2) && Transparent(image, size - 1, size / 2));
+    QCOMPARE(Colour(image, size / 2, size - 1), LightGrey);
+
+    // Down the middle: grey wire, the box (white, dark-grey strip, red arrow), grey wire again.
+    const QList<QRgb> middle = ColumnColours(image, size / 2);
+    const auto first = [&](QRgb colour) { return middle.indexOf(colour); };
+    QVERIFY(first(White) > 0 && first(DarkGrey) > first(White) && first(Red) > first(DarkGrey));
+    QCOMPARE(middle.count(0xFF000000), 0);
+
+    // The arrow points up: its rows widen from its tip downwards.
+    int tip = -1;
+    for (int y = 0; y < size && tip < 0; ++y) {
+        if (Colour(image, size / 2, y) == Red)
+            tip = y;
+    }
+    const auto redWidth = [&](int y) {
+        int width = 0;
+        for (int x = 0; x < size; ++x)
+            width += !Transparent(image, x, y) && Colour(image, x, y) == Red;
+        return width;
+    };
+    QVERIFY(redWidth(tip) < redWidth(tip + 1));
+
+    // The box's upper part is wider than its lower part.
+    const auto opaqueWidth = [&](int y) {
+        int width = 0;
+        for (int x = 0; x < size; ++x)
+            width += !Transparent(image, x, y);
+        return width;
+    };
+    QVERIFY(opaqueWidth(first(White)) > opaqueWidth(tip));
+}
+
+void TestResources::windowsIconHoldsTheSameImages()
+{
+    QImageReader reader(QStringLiteral(OSTRIM_ICO_FILE), "ico");
+    QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+    QCOMPARE(reader.imageCount(), 2);
+    for (int size : {32, 16}) {
+        const QImage read = reader.read().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(!read.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(read, IconImage(size));
+        reader.jumpToNextImage();
+    }
+}
+
+void TestResources::versionShownAsMajorDotTwoDigits()
+{
+    const QString shown = QString::fromLatin1(VersionText);
+    QVERIFY2(QRegularExpression(QStringLiteral("^[0-9]+\\.[0-9][0-9]$")).match(shown).hasMatch(),
+        qPrintable(shown));
+}
+
+QTEST_MAIN(TestResources)
+#include "tst_resources.moc"
