@@ -2,6 +2,7 @@
 
 #include "runtime/action_error.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
