@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-dev
   # The window's tests: a font to measure captions with, the desktop entry's validator, and a
   # Windows resource compiler to check the resource script with.
   fonts-dejavu-core desktop-file-utils binutils-mingw-w64-x86-64
