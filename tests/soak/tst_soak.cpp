@@ -1,9 +1,12 @@
 // Many actions in a row on one pseudo-terminal, with varied valid entries, while a reader on the
 // far end checks every frame. Nothing may be lost, reordered or torn, and the program may not
-// grow: open descriptors and resident memory at the end are those after the first 1,000 actions,
-// and an action in the last tenth of the run takes no longer than one in the first tenth. A last
-// tenth that looks slower is confirmed with one more tenth before the test fails, since the lock
-// file's fdatasync makes every action wait for the disk, which other programs may be busy with.
+// grow: open descriptors and resident memory (to within a few pages) at the end are those after
+// the first 1,000 actions, and an action in the last tenth of the run takes no longer than one in
+// the first tenth. The time compared is the processor time of the pressing thread: the wall time
+// of an action is mostly the lock file's fdatasync waiting for the disk, which swings by a quarter
+// from one stretch to the next with whatever else writes to it, while a program that grows shows
+// in its own work. A last tenth that looks slower is confirmed with up to three more tenths before
+// the test fails.
 //
 // OSTRIM_SOAK_ACTIONS sets the number of actions (2,000 unless set; `make soak` runs 100,000).
 #include "output/output_command.h"
@@ -22,6 +25,7 @@
 
 #include <QTest>
 
+#include <time.h>
 #include <unistd.h>
 
 using namespace ostrim;
@@ -166,10 +170,20 @@ long ResidentKiB()
     return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-double MedianMicroseconds(std::vector<Clock::duration> durations)
+Clock::duration ThreadProcessorTime()
 {
-    std::nth_element(durations.begin(), durations.begin() + durations.size() / 2, durations.end());
-    return std::chrono::duration<double, std::micro>(durations[durations.size() / 2]).count();
+    timespec now {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// The time that a tenth of the actions stay under: a program that grows makes every action
+// slower, the quick ones too, while a stretch of interruptions from outside only slows some.
+double TypicalMicroseconds(std::vector<Clock::duration> durations)
+{
+    const auto quantile = durations.begin() + static_cast<std::ptrdiff_t>(durations.size() / 10);
+    std::nth_element(durations.begin(), quantile, durations.end());
+    return std::chrono::duration<double, std::micro>(*quantile).count();
 }
 
 int ActionCount()
@@ -208,7 +222,8 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
     constexpr int settled = 1000;
     std::vector<Press> presses;
     std::vector<std::uint8_t> expected;
-    for (int n = 0; n < actions + tenth; ++n) {
+    constexpr int confirmations = 3;
+    for (int n = 0; n < actions + confirmations * tenth; ++n) {
         presses.push_back(PressNumber(n));
         expected.insert(expected.end(), presses.back().frame.begin(), presses.back().frame.end());
     }
@@ -221,9 +236,9 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
     std::string failure;
     const auto pressNext = [&] {
         PressWindow window(presses[sent]);
-        const auto start = Clock::now();
+        const Clock::duration start = ThreadProcessorTime();
         SetOutputs(window, line);
-        const Clock::duration took = Clock::now() - start;
+        const Clock::duration took = ThreadProcessorTime() - start;
         if (!window.message.empty() && failure.empty())
             failure = "action " + std::to_string(sent) + ": " + window.message;
         ++sent;
@@ -243,18 +258,21 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
     const int descriptorsAtEnd = OpenFileDescriptorCount();
     const long residentAtEnd = ResidentKiB();
 
-    const double firstTenth = MedianMicroseconds({took.begin(), took.begin() + tenth});
-    const double lastTenth = MedianMicroseconds({took.end() - tenth, took.end()});
-    qInfo("%d actions; median per action: first tenth %.1f us, last tenth %.1f us (%+.1f%%)",
+    const double firstTenth = TypicalMicroseconds({took.begin(), took.begin() + tenth});
+    const double lastTenth = TypicalMicroseconds({took.end() - tenth, took.end()});
+    qInfo("%d actions; processor time per action (10th percentile): first tenth %.1f us, last "
+          "tenth %.1f us (%+.1f%%)",
         actions, firstTenth, lastTenth, 100.0 * (lastTenth / firstTenth - 1.0));
     qInfo("after %d actions: %d descriptors, %ld KiB resident; at the end: %d, %ld KiB", settled,
         descriptorsSettled, residentSettled, descriptorsAtEnd, residentAtEnd);
+    // A program that grows stays slower; a stretch of interruptions from outside passes.
     double lastConfirmed = lastTenth;
-    if (failure.empty() && lastTenth > 1.10 * firstTenth) {
+    for (int round = 0;
+         round < confirmations && failure.empty() && lastConfirmed > 1.10 * firstTenth; ++round) {
         std::vector<Clock::duration> more(static_cast<std::size_t>(tenth));
         for (Clock::duration &one : more)
             one = pressNext();
-        lastConfirmed = MedianMicroseconds(more);
+        lastConfirmed = TypicalMicroseconds(more);
         qInfo("one more tenth to confirm: %.1f us (%+.1f%%)", lastConfirmed,
             100.0 * (lastConfirmed / firstTenth - 1.0));
     }
@@ -270,7 +288,11 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
         qInfo("under AddressSanitizer: resident memory and time per action not compared");
         return;
     }
-    QCOMPARE(residentAtEnd, residentSettled);
+    // Resident memory moves in pages, and a page or two may be touched late for reasons of the
+    // allocator's own. Four pages of slack still catch a leak of 17 bytes an action over the short
+    // run, and of a single byte an action over the long one.
+    constexpr long slackKiB = 16;
+    QVERIFY2(residentAtEnd <= residentSettled + slackKiB, "resident memory grew");
     QVERIFY2(lastConfirmed <= 1.10 * firstTenth, "actions got slower over the run");
 }
 
