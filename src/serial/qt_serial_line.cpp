@@ -64,28 +64,32 @@ std::string DescribePorts(const std::vector<std::string> &ports)
     return text;
 }
 
+std::optional<struct stat> StatusOf(const std::string &device)
+{
+    struct stat status = {};
+    if (::stat(device.c_str(), &status) != 0)
+        return std::nullopt;
+    return status;
+}
+
 std::string GroupOf(const std::string &device)
 {
-    struct stat info
-    { };
-    if (::stat(device.c_str(), &info) != 0)
+    const std::optional<struct stat> status = StatusOf(device);
+    if (!status)
         return "dialout";
-    const group *owner = ::getgrgid(info.st_gid);
-    return owner ? owner->gr_name : std::to_string(info.st_gid);
+    const group *owner = ::getgrgid(status->st_gid);
+    return owner ? owner->gr_name : std::to_string(status->st_gid);
 }
 
 bool Exists(const std::string &device)
 {
-    struct stat info
-    { };
-    return ::stat(device.c_str(), &info) == 0;
+    return StatusOf(device).has_value();
 }
 
 bool IsCharacterDevice(const std::string &device)
 {
-    struct stat info
-    { };
-    return ::stat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+    const std::optional<struct stat> status = StatusOf(device);
+    return status && S_ISCHR(status->st_mode);
 }
 
 // Only asked once an open has failed, since opening a real port raises its control lines.

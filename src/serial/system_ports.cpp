@@ -25,8 +25,7 @@ bool IsTtyS(const std::string &path)
 
 std::optional<std::timespec> DevModified()
 {
-    struct stat info
-    { };
+    struct stat info = {};
     if (::stat("/dev", &info) != 0)
         return std::nullopt;
     return info.st_mtim;

@@ -8,6 +8,7 @@
 // A holder writes "HELD" to the port, prints "ready" and keeps the port until its standard input
 // closes. The presser sends COUNT frames (ADDRESS, 0xF0) to port 1 = DEVICE and prints one line
 // per press: "sent", or the message the user would have seen.
+#include "action_fixtures.h"
 #include "output/set_outputs.h"
 #include "serial/qt_serial_line.h"
 
@@ -25,23 +26,6 @@
 namespace {
 
 constexpr char heldData[] = "HELD";
-
-class PressingWindow final : public ostrim::ActionWindow
-{
-public:
-    explicit PressingWindow(std::string address)
-        : m_address(std::move(address))
-    { }
-    std::string PortText() const override { return "1"; }
-    std::string AddressText() const override { return m_address; }
-    std::int16_t OutputState(int) const override { return 1; }
-    void ShowMessage(const std::string &text) override { message = text; }
-
-    std::string message;
-
-private:
-    std::string m_address;
-};
 
 void WaitForStandardInputToClose()
 {
@@ -80,11 +64,12 @@ int HoldExclusively(const std::string &device)
 
 int Press(const std::string &device, const std::string &address, int count)
 {
-    ostrim::QtSerialLine line([device] { return std::vector<std::string> {device}; });
+    ostrim::QtSerialLine line(PortsAre({device}));
     for (int press = 0; press < count; ++press) {
-        PressingWindow window(address);
+        EntriesWindow window("1", address, {1, 1, 1, 1});
         ostrim::SetOutputs(window, line);
-        std::cout << (window.message.empty() ? "sent" : window.message) << '\n';
+        std::cout << (window.messages.isEmpty() ? "sent" : window.messages.front().toStdString())
+                  << '\n';
     }
     std::cout.flush();
     return 0;

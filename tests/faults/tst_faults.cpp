@@ -1,6 +1,7 @@
 // The set-outputs action against what goes wrong on a real line: a far end that hangs up, a
 // device that goes away, another program on the port, a second copy of this program pressing at
 // the same time, and output that never drains. Every case runs on real pseudo-terminals.
+#include "action_fixtures.h"
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
@@ -32,27 +33,11 @@ using Bytes = std::vector<std::uint8_t>;
 const OutputStates outputs1And3 {1, 0, 1, 0};
 const Bytes frame7A0 {0x07, 0xA0};
 
-class EntriesWindow final : public ActionWindow
+// Port 1, address 7, Outputs 1 and 3: the press every fault test makes.
+EntriesWindow PressOnPort1()
 {
-public:
-    explicit EntriesWindow(std::string address = "7", OutputStates states = outputs1And3)
-        : m_address(std::move(address))
-        , m_states(states)
-    { }
-    std::string PortText() const override { return "1"; }
-    std::string AddressText() const override { return m_address; }
-    std::int16_t OutputState(int index) const override
-    {
-        return m_states.at(static_cast<std::size_t>(index));
-    }
-    void ShowMessage(const std::string &text) override { messages << QString::fromStdString(text); }
-
-    QStringList messages;
-
-private:
-    std::string m_address;
-    OutputStates m_states;
-};
+    return EntriesWindow("1", "7", outputs1And3);
+}
 
 // The port list of a machine whose port 1 is whatever the test points it at, now.
 class MovablePortList
@@ -197,7 +182,7 @@ void TestFaults::farEndHangsUpBetweenOpenAndWrite()
     QtSerialLine realLine(ports.List());
     AfterOpen line(realLine, [&] { board->hangUp(); });
 
-    EntriesWindow window;
+    EntriesWindow window = PressOnPort1();
     SetOutputs(window, line);
     QCOMPARE(window.messages.size(), 1);
     QVERIFY2(window.messages.front().contains("disconnected"), qPrintable(window.messages.front()));
@@ -206,7 +191,7 @@ void TestFaults::farEndHangsUpBetweenOpenAndWrite()
     // The user plugs the board in again: a fresh terminal, the same line.
     PseudoTerminal fresh;
     ports.PointAt({fresh.devicePath()});
-    EntriesWindow again;
+    EntriesWindow again = PressOnPort1();
     SetOutputs(again, realLine);
     QCOMPARE(again.messages, QStringList {});
     QCOMPARE(fresh.read(2), frame7A0);
@@ -237,7 +222,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
     ports.PointAt({link});
     QtSerialLine line(ports.List());
 
-    EntriesWindow first;
+    EntriesWindow first = PressOnPort1();
     SetOutputs(first, line);
     QCOMPARE(first.messages, QStringList {});
     QCOMPARE(board->read(2), frame7A0);
@@ -249,7 +234,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
 
     QElapsedTimer timer;
     timer.start();
-    EntriesWindow second;
+    EntriesWindow second = PressOnPort1();
     SetOutputs(second, line);
     QVERIFY2(timer.elapsed() < 500, "the press after the device went away took too long");
     QCOMPARE(second.messages.size(), 1);
@@ -279,8 +264,8 @@ void TestFaults::anotherProgramHoldsThePort()
             QSKIP("this process has CAP_SYS_ADMIN and may not give it up, so TIOCEXCL does not "
                   "stop it");
     }
-    QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
-    EntriesWindow window;
+    QtSerialLine line(PortsAre({board.devicePath()}));
+    EntriesWindow window = PressOnPort1();
     SetOutputs(window, line);
     ordinaryUser.reset();
 
@@ -353,7 +338,7 @@ void TestFaults::drainThatNeverEndsTimesOut()
         [&] { return std::vector<std::string> {board.devicePath()}; }, StalledDrain {});
 
     for (int press = 0; press < 2; ++press) {
-        EntriesWindow window;
+        EntriesWindow window = PressOnPort1();
         QElapsedTimer timer;
         timer.start();
         SetOutputs(window, line);
@@ -375,9 +360,9 @@ void TestFaults::outputStoppedByFlowControlIsDiscarded()
     const int otherEnd = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
     QVERIFY(otherEnd >= 0);
     QVERIFY(::tcflow(otherEnd, TCOOFF) == 0);
-    QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    QtSerialLine line(PortsAre({board.devicePath()}));
 
-    EntriesWindow window;
+    EntriesWindow window = PressOnPort1();
     QElapsedTimer timer;
     timer.start();
     SetOutputs(window, line);

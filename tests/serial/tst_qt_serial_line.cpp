@@ -1,3 +1,4 @@
+#include "action_fixtures.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
 #include "runtime/action_error.h"
@@ -19,45 +20,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The window side as a plain holder of entries; the real window is tested on its own.
-class Entries final : public ActionWindow
-{
-public:
-    Entries(std::string port, std::string address, std::array<std::int16_t, 4> states)
-        : m_port(std::move(port))
-        , m_address(std::move(address))
-        , m_states(states)
-    { }
-    std::string PortText() const override { return m_port; }
-    std::string AddressText() const override { return m_address; }
-    std::int16_t OutputState(int index) const override
-    {
-        return m_states.at(static_cast<std::size_t>(index));
-    }
-    void ShowMessage(const std::string &text) override { messages.push_back(text); }
-
-    std::vector<std::string> messages;
-
-private:
-    std::string m_port;
-    std::string m_address;
-    std::array<std::int16_t, 4> m_states;
-};
-
-PortList PortsAre(std::vector<std::string> devices)
-{
-    return [devices] { return devices; };
-}
-
 gid_t GroupOf(const std::string &path)
 {
-    struct stat info
-    { };
+    struct stat info = {};
     ::stat(path.c_str(), &info);
     return info.st_gid;
 }
 
-const std::array<std::int16_t, 4> outputs1And3 {1, 0, 1, 0};
+const OutputStates outputs1And3 {1, 0, 1, 0};
 const std::vector<std::uint8_t> frame7A0 {0x07, 0xA0};
 
 std::string OpenFailure(QtSerialLine &line)
@@ -98,11 +68,11 @@ void TestQtSerialLine::sendsTheFrameAndCloses()
 {
     PseudoTerminal board;
     QtSerialLine line(PortsAre({board.devicePath()}));
-    Entries entries("1", "7", outputs1And3);
+    EntriesWindow entries("1", "7", outputs1And3);
 
     SetOutputs(entries, line);
 
-    QCOMPARE(entries.messages, std::vector<std::string> {});
+    QCOMPARE(entries.messages, QStringList());
     QCOMPARE(board.read(2), frame7A0);
     QVERIFY(!line.IsOpen());
     QCOMPARE(board.readAll(50ms), std::vector<std::uint8_t> {});
@@ -112,14 +82,14 @@ void TestQtSerialLine::twoPressesSendTwoFrames()
 {
     PseudoTerminal board;
     QtSerialLine line(PortsAre({"/dev/no-such-port", board.devicePath()}));
-    Entries first("2", "7", outputs1And3);
-    Entries second("2", "255", {1, 1, 1, 1});
+    EntriesWindow first("2", "7", outputs1And3);
+    EntriesWindow second("2", "255", {1, 1, 1, 1});
 
     SetOutputs(first, line);
     SetOutputs(second, line);
 
     QCOMPARE(board.read(4), (std::vector<std::uint8_t> {0x07, 0xA0, 0xFF, 0xF0}));
-    QVERIFY(first.messages.empty() && second.messages.empty());
+    QVERIFY(first.messages.isEmpty() && second.messages.isEmpty());
 }
 
 void TestQtSerialLine::appliesLineSettings_data()
@@ -235,12 +205,12 @@ void TestQtSerialLine::portInUseByAnotherProgram()
     QVERIFY(holder.open(QIODevice::ReadWrite));
 
     QtSerialLine line(PortsAre({board.devicePath()}));
-    Entries entries("1", "7", outputs1And3);
+    EntriesWindow entries("1", "7", outputs1And3);
     SetOutputs(entries, line);
 
     QCOMPARE(entries.messages,
-        std::vector<std::string> {
-            "Port 1 (" + board.devicePath() + ") is in use by another program."});
+        QStringList {QString::fromStdString(
+            "Port 1 (" + board.devicePath() + ") is in use by another program.")});
     QVERIFY(!line.IsOpen());
     QVERIFY(holder.isOpen());
     QCOMPARE(board.readAll(50ms), std::vector<std::uint8_t> {});
@@ -286,20 +256,22 @@ void TestQtSerialLine::thousandActionsLeaveNoDescriptorOpen()
 {
     PseudoTerminal board;
     QtSerialLine line(PortsAre({board.devicePath()}));
-    const Entries valid("1", "7", outputs1And3);
-    const Entries missingPort("2", "7", outputs1And3);
-    const Entries badAddress("1", "12x", outputs1And3);
+    const EntriesWindow valid("1", "7", outputs1And3);
+    const EntriesWindow missingPort("2", "7", outputs1And3);
+    const EntriesWindow badAddress("1", "12x", outputs1And3);
 
     const int before = OpenFileDescriptorCount();
     for (int press = 0; press < 1000; ++press) {
         const bool fails = press % 10 == 3 || press % 10 == 7;
-        Entries entries = press % 10 == 3 ? missingPort : press % 10 == 7 ? badAddress : valid;
+        EntriesWindow entries = press % 10 == 3 ? missingPort
+            : press % 10 == 7                   ? badAddress
+                                                : valid;
         SetOutputs(entries, line);
         if (!fails) {
-            QCOMPARE(entries.messages.size(), 0u);
+            QCOMPARE(entries.messages.size(), 0);
             QCOMPARE(board.read(2), frame7A0);
         } else {
-            QCOMPARE(entries.messages.size(), 1u);
+            QCOMPARE(entries.messages.size(), 1);
         }
     }
     QCOMPARE(OpenFileDescriptorCount(), before);

@@ -9,6 +9,7 @@
 // the test fails.
 //
 // OSTRIM_SOAK_ACTIONS sets the number of actions (2,000 unless set; `make soak` runs 100,000).
+#include "action_fixtures.h"
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
@@ -79,26 +80,6 @@ Press PressNumber(int n)
     press.frame = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(mask)};
     return press;
 }
-
-class PressWindow final : public ActionWindow
-{
-public:
-    explicit PressWindow(const Press &press)
-        : m_press(press)
-    { }
-    std::string PortText() const override { return m_press.portText; }
-    std::string AddressText() const override { return m_press.addressText; }
-    std::int16_t OutputState(int index) const override
-    {
-        return m_press.states.at(static_cast<std::size_t>(index));
-    }
-    void ShowMessage(const std::string &text) override { message = text; }
-
-    std::string message;
-
-private:
-    const Press &m_press;
-};
 
 // Reads the far end on a thread of its own, as a board would, comparing every byte with the
 // frames in the order they were sent.
@@ -229,18 +210,20 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
     }
 
     PseudoTerminal board;
-    QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    QtSerialLine line(PortsAre({board.devicePath()}));
     FrameChecker checker(board, expected);
 
     std::size_t sent = 0;
     std::string failure;
     const auto pressNext = [&] {
-        PressWindow window(presses[sent]);
+        EntriesWindow window(
+            presses[sent].portText, presses[sent].addressText, presses[sent].states);
         const Clock::duration start = ThreadProcessorTime();
         SetOutputs(window, line);
         const Clock::duration took = ThreadProcessorTime() - start;
-        if (!window.message.empty() && failure.empty())
-            failure = "action " + std::to_string(sent) + ": " + window.message;
+        if (!window.messages.isEmpty() && failure.empty())
+            failure
+                = "action " + std::to_string(sent) + ": " + window.messages.front().toStdString();
         ++sent;
         return took;
     };

@@ -1,3 +1,4 @@
+#include "action_fixtures.h"
 #include "pseudo_terminal.h"
 #include "ui/frm_main.h"
 
@@ -28,11 +29,6 @@ public:
 
     QStringList texts;
 };
-
-PortList PortsAre(std::vector<std::string> devices)
-{
-    return [devices] { return devices; };
-}
 
 // No test may reach a real port: on a machine whose console is its first serial port, port 1
 // would be that console.
