@@ -51,26 +51,31 @@ if [[ ! -x $ostrim ]]; then
 fi
 probe=$bench/startup_probe
 floor=$bench/empty_window
+label=$bench/label_window
 say "## Start-up to the window shown, under xvfb-run ($runs runs each)"
 # shellcheck disable=SC2016
 xvfb-run -a sh -c '
-    probe=$1 ostrim=$2 floor=$3 runs=$4 out=$5
+    probe=$1 ostrim=$2 floor=$3 runs=$4 out=$5 label=$6
     hyperfine -N --warmup 3 --runs "$runs" --export-markdown "$out/startup-hyperfine.md" \
         -n ostrim "$probe $ostrim" -n "empty Qt window" "$probe $floor" >"$out/startup-hyperfine.txt"
-    for program in "$ostrim" "$floor"; do
+    for program in "$ostrim" "$floor" "$label"; do
         for _ in $(seq "$runs"); do "$probe" "$program" || true; done \
             >"$out/startup-$(basename "$program").txt"
-    done' sh "$probe" "$ostrim" "$floor" "$runs" "$bench"
+    done' sh "$probe" "$ostrim" "$floor" "$runs" "$bench" "$label"
 block <"$bench/startup-hyperfine.md"
 median() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 shown=$(median shown_ms "$bench/startup-ostrim.txt")
 shown_floor=$(median shown_ms "$bench/startup-empty_window.txt")
 rss=$(median peak_rss_kib "$bench/startup-ostrim.txt")
 rss_floor=$(median peak_rss_kib "$bench/startup-empty_window.txt")
+shown_label=$(median shown_ms "$bench/startup-label_window.txt")
+rss_label=$(median peak_rss_kib "$bench/startup-label_window.txt")
 say ""
 say "Median of $(wc -l <"$bench/startup-ostrim.txt") and $(wc -l <"$bench/startup-empty_window.txt")" \
     "runs, from process start to the first window mapped (startup_probe):"
-awk -v a="$shown" -v b="$shown_floor" -v r="$rss" -v s="$rss_floor" 'BEGIN {
+awk -v a="$shown" -v b="$shown_floor" -v r="$rss" -v s="$rss_floor" \
+    -v c="$shown_label" -v t="$rss_label" 'BEGIN {
     printf "ostrim %.1f ms, empty window %.1f ms: ratio %.2f\n", a, b, a / b
     printf "peak resident memory ostrim %.1f MiB, empty window %.1f MiB: ratio %.2f\n", r / 1024, s / 1024, r / s
+    printf "window with one caption %.1f ms, %.1f MiB: ostrim is %.2f and %.2f times it\n", c, t / 1024, a / c, r / t
 }' | block
