@@ -1,7 +1,6 @@
 #include "serial/system_ports.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 
 #include <QSerialPortInfo>
@@ -16,11 +15,15 @@ std::string BaseName(const std::string &path)
     return path.substr(path.find_last_of('/') + 1);
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 bool IsTtyS(const std::string &path)
 {
     const std::string name = BaseName(path);
-    return name.size() > 4 && name.compare(0, 4, "ttyS") == 0
-        && std::isdigit(static_cast<unsigned char>(name[4]));
+    return name.size() > 4 && name.compare(0, 4, "ttyS") == 0 && IsDigit(name[4]);
 }
 
 std::optional<std::timespec> DevModified()
@@ -36,35 +39,40 @@ bool SameTime(const std::timespec &a, const std::timespec &b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// Takes the digits at the start of the text off it; gives them without leading zeros, so that
+// numbers of equal value compare equal and longer means larger.
+std::string_view TakeNumber(std::string_view &text)
+{
+    const std::size_t end = std::min(text.find_first_not_of("0123456789"), text.size());
+    std::string_view digits = text.substr(0, end);
+    text.remove_prefix(end);
+    digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size()));
+    return digits;
+}
+
 } // namespace
 
 bool NaturalLess(const std::string &a, const std::string &b)
 {
-    const auto isDigit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            const std::size_t iEnd = std::find_if_not(a.begin() + i, a.end(), isDigit) - a.begin();
-            const std::size_t jEnd = std::find_if_not(b.begin() + j, b.end(), isDigit) - b.begin();
-            std::string_view x(a.data() + i, iEnd - i);
-            std::string_view y(b.data() + j, jEnd - j);
-            x.remove_prefix(std::min(x.find_first_not_of('0'), x.size()));
-            y.remove_prefix(std::min(y.find_first_not_of('0'), y.size()));
-            if (x.size() != y.size())
-                return x.size() < y.size();
-            if (x != y)
-                return x < y;
-            i = iEnd;
-            j = jEnd;
+    std::string_view x = a;
+    std::string_view y = b;
+    while (!x.empty() && !y.empty()) {
+        if (IsDigit(x.front()) && IsDigit(y.front())) {
+            const std::string_view xNumber = TakeNumber(x);
+            const std::string_view yNumber = TakeNumber(y);
+            if (xNumber.size() != yNumber.size())
+                return xNumber.size() < yNumber.size();
+            if (xNumber != yNumber)
+                return xNumber < yNumber;
         } else {
-            if (a[i] != b[j])
-                return a[i] < b[j];
-            ++i;
-            ++j;
+            if (x.front() != y.front())
+                return x.front() < y.front();
+            x.remove_prefix(1);
+            y.remove_prefix(1);
         }
     }
-    return a.size() - i < b.size() - j || (a.size() - i == b.size() - j && a < b);
+    // Names alike but for leading zeros still need an order of their own.
+    return x.size() < y.size() || (x.size() == y.size() && a < b);
 }
 
 bool TtySHasUart(const std::string &devicePath)
