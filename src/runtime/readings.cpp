@@ -112,10 +112,10 @@ std::string FormatNumber(double value)
 double ToDouble(const NumberPrefix &number)
 {
     // from_chars takes no leading '+', so the sign is applied afterwards.
-    const std::string_view unsigned_ = number.text.substr(number.text.find_first_not_of("+-"));
+    const std::string_view magnitude = number.text.substr(number.text.find_first_not_of("+-"));
     double value = 0.0;
     const auto result = std::from_chars(
-        unsigned_.data(), unsigned_.data() + unsigned_.size(), value, std::chars_format::general);
+        magnitude.data(), magnitude.data() + magnitude.size(), value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         if (DecimalMagnitude(number) >= 0) {
             throw ActionError(FailureKind::Overflow,

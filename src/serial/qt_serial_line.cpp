@@ -181,7 +181,7 @@ void QtSerialLine::FailToOpen()
     case QSerialPort::DeviceNotFoundError:
         if (!Exists(m_device))
             Fail("does not exist or was disconnected", ENOENT);
-        Fail("is not a serial device", ENOTTY);
+        break;
     case QSerialPort::PermissionError:
         // A lock held by another program is reported as a permission error too.
         if (::access(m_device.c_str(), R_OK | W_OK) == 0)
@@ -213,14 +213,21 @@ void QtSerialLine::Write(std::span<const std::uint8_t> bytes)
             = std::chrono::ceil<std::chrono::milliseconds>(*m_sendDeadline - Clock::now());
         if (left <= 0ms) {
             m_writeFailed = true;
-            Fail("did not take the frame within 1 second, so it was discarded. Check the cable "
-                 "and the device's flow control",
-                ETIMEDOUT);
+            FailTimedOut();
         }
         if (!m_port.waitForBytesWritten(static_cast<int>(left.count()))
             && m_port.error() != QSerialPort::TimeoutError)
             FailToWrite();
     }
+}
+
+// Whether the bytes never left Qt's buffer or never left the system's queue, to the user it is
+// the same: the frame did not go out, and nothing of it will go out later.
+void QtSerialLine::FailTimedOut() const
+{
+    Fail("did not send the frame within 1 second, so it was discarded. Check the cable and the "
+         "device's flow control",
+        ETIMEDOUT);
 }
 
 void QtSerialLine::FailToWrite()
@@ -278,11 +285,8 @@ void QtSerialLine::Close()
         return;
     }
     DiscardAndClose();
-    if (systemError == ETIMEDOUT) {
-        Fail("did not send the frame within 1 second, so it was discarded. Check the cable and "
-             "the device's flow control",
-            ETIMEDOUT);
-    }
+    if (systemError == ETIMEDOUT)
+        FailTimedOut();
     Fail("was disconnected before the frame was sent", systemError);
 }
 

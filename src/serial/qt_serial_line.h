@@ -42,6 +42,7 @@ private:
     [[noreturn]] void Fail(const std::string &what, int number = 0) const;
     [[noreturn]] void FailToOpen();
     [[noreturn]] void FailToWrite();
+    [[noreturn]] void FailTimedOut() const;
     void ApplySettings();
     bool DrainUntil(Clock::time_point deadline, int &systemError);
     void DiscardAndClose();
