@@ -149,8 +149,6 @@ class TestPortSharing : public QObject
 private slots:
     void initTestCase();
 
-    void lockFileNames_data();
-    void lockFileNames();
     void pidInLockFile_data();
     void pidInLockFile();
     void lockFileOwner_data();
@@ -186,27 +184,6 @@ void TestPortSharing::initTestCase()
     m_board = std::make_unique<PseudoTerminal>();
     QVERIFY(m_links.isValid());
     QVERIFY(QFile::link(QString::fromStdString(m_board->devicePath()), m_links.filePath("port")));
-}
-
-void TestPortSharing::lockFileNames_data()
-{
-    QTest::addColumn<QString>("devicePath");
-    QTest::addColumn<QString>("lockName");
-    QTest::newRow("/dev/ttyUSB0") << "/dev/ttyUSB0"
-                                  << "LCK..ttyUSB0";
-    QTest::newRow("/dev/pts/3: '/' as '_'") << "/dev/pts/3"
-                                            << "LCK..pts_3";
-    QTest::newRow("two levels below /dev") << "/dev/serial/by-id/usb-x"
-                                           << "LCK..serial_by-id_usb-x";
-    QTest::newRow("outside /dev: the last part") << "/tmp/x/port"
-                                                 << "LCK..port";
-}
-
-void TestPortSharing::lockFileNames()
-{
-    QFETCH(QString, devicePath);
-    QFETCH(QString, lockName);
-    QCOMPARE(QString::fromStdString(LockFileName(devicePath.toStdString())), lockName);
 }
 
 void TestPortSharing::pidInLockFile_data()
