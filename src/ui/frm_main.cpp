@@ -82,7 +82,7 @@ std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
 
 FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
     : m_showMessage(std::move(showMessage))
-    , m_msComm1(std::move(ports))
+    , m_ports(std::move(ports))
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -148,6 +148,15 @@ void FrmMain::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         ArrangeControls();
     QWidget::changeEvent(event);
+}
+
+// Listing the ports takes about twice as long as the frame on the wire; done while the user
+// types, the first press finds the list ready.
+void FrmMain::showEvent(QShowEvent *event)
+{
+    if (!m_portListRead.valid())
+        m_portListRead = std::async(std::launch::async, [ports = m_ports] { ports(); });
+    QWidget::showEvent(event);
 }
 
 void FrmMain::RunSetOutputs()

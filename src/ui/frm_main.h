@@ -1,11 +1,12 @@
 #pragma once
 
 #include "output/set_outputs.h"
-#include "serial/qt_serial_line.h"
+#include "serial/posix_serial_line.h"
 #include "ui/message_box.h"
 
 #include <array>
 #include <functional>
+#include <future>
 #include <vector>
 
 #include <QCheckBox>
@@ -36,6 +37,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void ArrangeControls();
@@ -44,7 +46,9 @@ private:
     void RunSetOutputs();
 
     MessageFunction m_showMessage;
-    QtSerialLine m_msComm1;
+    PortList m_ports;
+    PosixSerialLine m_msComm1 {m_ports};
+    std::future<void> m_portListRead; // the first listing, started when the window shows
 
     // In the order the keyboard visits them.
     QPushButton *m_command1 = new QPushButton(QStringLiteral("&Set Outputs"), this);
