@@ -226,6 +226,7 @@ void PosixSerialLine::Open()
         CloseUnclaimedAndFail("is this system's console. Ostrim does not write to it", EPERM);
     Claim(status);
     Configure();
+    m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
 }
 
 // Everything that can be told without opening the port: opening a real port raises its modem
@@ -275,8 +276,10 @@ void PosixSerialLine::Claim(const struct stat &status)
         const int error = errno;
         if (error != EWOULDBLOCK)
             CloseUnclaimedAndFail(std::string("cannot be claimed: ") + std::strerror(error), error);
-        const std::optional<int> holder
-            = FlockOwner(status.st_dev, status.st_ino, m_environment.sharing);
+        // The taker of a flock may have ended and left it to a child; the opener then tells who.
+        std::optional<int> holder = FlockOwner(status.st_dev, status.st_ino, m_environment.sharing);
+        if (!holder)
+            holder = OpenerOf(m_device, m_environment.sharing);
         CloseUnclaimed();
         FailInUse(holder);
     }
