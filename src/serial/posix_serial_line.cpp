@@ -242,6 +242,12 @@ void PosixSerialLine::CheckBeforeOpening(const std::string &device)
         Fail("is this system's console. Ostrim does not write to it", EPERM);
     if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing))
         FailInUse(holder);
+
+    const std::string refused = "cannot be set to " + Describe(m_settings);
+    if (!SpeedOf(m_settings.baudRate))
+        Fail(refused + ": this system has no such speed", EINVAL);
+    if (m_settings.stopBits == StopBits::OneAndHalf && m_settings.dataBits != 5)
+        Fail(refused + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
 }
 
 int PosixSerialLine::OpenDevice()
@@ -295,13 +301,7 @@ void PosixSerialLine::Configure()
     m_saved = saved;
 
     const std::string refused = "cannot be set to " + Describe(m_settings);
-    const std::optional<speed_t> speed = SpeedOf(m_settings.baudRate);
-    if (!speed)
-        AbandonAndFail(refused + ": this system has no such speed", EINVAL);
-    if (m_settings.stopBits == StopBits::OneAndHalf && m_settings.dataBits != 5)
-        AbandonAndFail(refused + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
-
-    const termios asked = RawSettings(saved, *speed, m_settings);
+    const termios asked = RawSettings(saved, SpeedOf(m_settings.baudRate).value(), m_settings);
     if (m_environment.driver.applySettings(m_handle, asked) != 0)
         AbandonAndFail(refused + ": " + std::strerror(errno), errno);
     // tcsetattr succeeds when the driver took any part of the settings; only reading them back
