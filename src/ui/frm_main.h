@@ -36,6 +36,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void ArrangeControls();
