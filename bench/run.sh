@@ -91,7 +91,8 @@ done
 
 median() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" "$2" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 row() { # name, file
-    printf '%s %s %s %s\n' "$1" "$(median painted_ms "$2")" "$(median peak_rss_kib "$2")" "$(wc -l <"$2")"
+    printf '%s %s %s %s %s\n' "$1" "$(median painted_ms "$2")" "$(median cpu_ms "$2")" \
+        "$(median peak_rss_kib "$2")" "$(wc -l <"$2")"
 }
 {
     row ostrim "$bench/startup-ostrim.txt"
@@ -100,25 +101,28 @@ row() { # name, file
     row empty "$bench/startup-empty_window.txt"
 } >"$bench/startup-medians.txt"
 say ""
-say "Medians, from process start to the first painted frame of the first window (startup_probe)," \
-    "and peak resident memory until then; ostrim's window is $(cat "$bench/startup-size.txt")," \
-    "and the same nine controls are shown at that size by bench/controls_window:"
+say "Medians, from process start to the first painted frame of the first window (startup_probe):" \
+    "the time on the clock, the processor time the program used (user and system), and peak" \
+    "resident memory until then. ostrim's window is $(cat "$bench/startup-size.txt");" \
+    "bench/controls_window shows the same nine controls at that size."
 say ""
 awk 'BEGIN {
         label["ostrim"] = "ostrim"; label["peer"] = "same nine controls, same size"
         label["caption"] = "window with one caption"; label["empty"] = "empty Qt window"
     }
-    { ms[$1] = $2; kib[$1] = $3; n[$1] = $4; order[NR] = $1 }
+    { ms[$1] = $2; cpu[$1] = $3; kib[$1] = $4; n[$1] = $5; order[NR] = $1 }
     END {
-        printf "| Window | Runs | First frame | Peak memory | ostrim / it, time | ostrim / it, memory |\n"
-        printf "|---|---:|---:|---:|---:|---:|\n"
+        printf "| Window | Runs | First frame | Processor time | Peak memory |"
+        printf " ostrim / it: first frame | processor time | memory |\n"
+        printf "|---|---:|---:|---:|---:|---:|---:|---:|\n"
         for (i = 1; i <= NR; ++i) {
             k = order[i]
+            printf "| %s | %d | %.1f ms | %.1f ms | %.1f MiB |", label[k], n[k], ms[k], cpu[k], kib[k] / 1024
             if (k == "ostrim")
-                printf "| %s | %d | %.1f ms | %.1f MiB | | |\n", label[k], n[k], ms[k], kib[k] / 1024
+                printf " | | |\n"
             else
-                printf "| %s | %d | %.1f ms | %.1f MiB | %.2f | %.3f |\n", label[k], n[k], ms[k],
-                    kib[k] / 1024, ms["ostrim"] / ms[k], kib["ostrim"] / kib[k]
+                printf " %.2f | %.2f | %.3f |\n", ms["ostrim"] / ms[k], cpu["ostrim"] / cpu[k],
+                    kib["ostrim"] / kib[k]
         }
     }' "$bench/startup-medians.txt" | tee -a "$report"
 say ""
