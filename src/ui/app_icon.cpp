@@ -14,7 +14,7 @@ namespace {
 
 // Left to guess the format, the reader loads every image plugin on the system (SVG, JPEG, GIF,
 // ICO and the libraries behind them) to ask each whether it knows the file, which costs the
-// program about 0.8 MiB at start. Told the format, it goes straight to Qt's own XPM reader.
+// program several hundred KiB at start. Told the format, it goes straight to Qt's own XPM reader.
 QPixmap ReadXpm(const QString &path)
 {
     QImageReader reader(path, "xpm");
