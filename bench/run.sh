@@ -43,6 +43,26 @@ else
     say ""
 fi
 
+# Many presses: the soak test's ratio of processor time per press, end against start.
+soak_actions=${OSTRIM_BENCH_SOAK_ACTIONS:-20000}
+# The lock directory in memory where it can be, as most desktops have it: on disk each press waits
+# for the journal, and the run would take minutes to say what the processor time says anyway.
+soak=("$build/tests/soak/tst_soak")
+where="lock directory as this machine has it"
+if [[ $(id -u) -eq 0 ]] && unshare -m true 2>/dev/null; then
+    # shellcheck disable=SC2016
+    soak=(unshare -m sh -c 'mount -t tmpfs -o size=1m tmpfs /run/lock && exec "$0"' "${soak[@]}")
+    where="lock directory in memory"
+fi
+say "## Soak, $soak_actions presses on a pseudo-terminal, $where"
+if OSTRIM_SOAK_ACTIONS=$soak_actions "${soak[@]}" >"$bench/soak.txt" 2>&1; then
+    sed -n 's/^QINFO *: *[^ ]* //p' "$bench/soak.txt" | block
+else
+    say "tst_soak failed:"
+    block <"$bench/soak.txt"
+fi
+say ""
+
 # Start-up, as whole processes on a virtual X server, each window in a session of its own as a
 # desktop would give it: a session bus (dbus-run-session, so that no bus is autolaunched and left
 # behind) and, as every run of the program must, the machine's console port hidden.
@@ -127,19 +147,3 @@ awk 'BEGIN {
     }' "$bench/startup-medians.txt" | tee -a "$report"
 say ""
 say "dbus-daemon processes: $buses_before before the start-up runs, $buses_after after."
-
-# Many presses: the soak test's ratio of processor time per press, end against start.
-say ""
-soak_actions=${OSTRIM_BENCH_SOAK_ACTIONS:-20000}
-# The lock directory in memory, as most desktops have it: on disk each press waits for the journal,
-# and the run would take minutes to say what the processor time says anyway.
-say "## Soak, $soak_actions presses on a pseudo-terminal, lock directory in memory"
-# shellcheck disable=SC2016
-if OSTRIM_SOAK_ACTIONS=$soak_actions unshare -m sh -c \
-    'mount -t tmpfs -o size=1m tmpfs /run/lock && exec "$0"' "$build/tests/soak/tst_soak" \
-    >"$bench/soak.txt" 2>&1; then
-    sed -n 's/^QINFO *: *[^ ]* //p' "$bench/soak.txt" | block
-else
-    say "tst_soak failed:"
-    block <"$bench/soak.txt"
-fi
