@@ -159,6 +159,16 @@ void FrmMain::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
+bool FrmMain::event(QEvent *event)
+{
+    // A control whose needs changed asks its parent to lay it out again. After a style change it
+    // may ask only after the window has heard of the change: the application tells its widgets in
+    // no particular order, and a control answers with its old size until it has heard.
+    if (event->type() == QEvent::LayoutRequest)
+        ArrangeControls();
+    return QWidget::event(event);
+}
+
 void FrmMain::RunSetOutputs()
 {
     SetOutputs(*this, m_msComm1);

@@ -32,6 +32,17 @@ void TestOutputCommand::mask_data()
     QTest::newRow("Outputs 1 and 3 -> 0xA0") << OutputStates {1, 0, 1, 0} << true << 0xA0;
     QTest::newRow("state 2 scales its weight (sum, not OR)")
         << OutputStates {2, 0, 0, 0} << true << 256;
+    // Raw states whose weighted products share bits: an OR of two of them gives less.
+    QTest::newRow("Output 1 at 1, Output 2 at 2: 128 + 128 = 256")
+        << OutputStates {1, 2, 0, 0} << true << 256;
+    QTest::newRow("Output 2 at 1, Output 3 at 2: 64 + 64 = 128")
+        << OutputStates {0, 1, 2, 0} << true << 128;
+    QTest::newRow("Output 2 at 3, Output 3 at 2: 192 + 64 = 256")
+        << OutputStates {0, 3, 2, 0} << true << 256;
+    QTest::newRow("Output 2 at 1, Output 3 at -1: 64 - 32 = 32")
+        << OutputStates {0, 1, -1, 0} << true << 32;
+    QTest::newRow("Output 3 at 1, Output 4 at 2: 32 + 32 = 64")
+        << OutputStates {0, 0, 1, 2} << true << 64;
     QTest::newRow("-256 * 128 = -32768 still fits")
         << OutputStates {-256, 0, 0, 0} << true << -32768;
     QTest::newRow("255 * 128 + 64 = 32704 fits") << OutputStates {255, 1, 0, 0} << true << 32704;

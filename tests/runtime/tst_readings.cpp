@@ -70,13 +70,34 @@ void TestReadings::leadingNumber_data()
         << QByteArray("1.7976931348623157e308") << 1.7976931348623157e308;
     QTest::newRow("leading zeros") << QByteArray("0007") << 7.0;
     QTest::newRow("Arabic-Indic digit is no digit") << QByteArray("\xd9\xa3") << 0.0;
+    QTest::newRow("vertical tab is no blank -> 0") << QByteArray("\v2") << 0.0;
+    QTest::newRow("form feed is no blank -> 0") << QByteArray("\f2") << 0.0;
+    QTest::newRow("no-break space is no blank -> 0") << QByteArray("\xc2\xa0"
+                                                                   "2")
+                                                     << 0.0;
+
+    // Digits far beyond what a double holds, and an exponent that brings them back into range:
+    // the value is what the whole text says, however long the digits or the exponent.
+    const QByteArray thousandFiveHundredZeros(1500, '0');
+    QTest::newRow("1 and 1,500 zeros, e-1500 -> 1")
+        << "1" + thousandFiveHundredZeros + "e-1500" << 1.0;
+    QTest::newRow("1 and 1,500 zeros, e-1498 -> 100")
+        << "1" + thousandFiveHundredZeros + "e-1498" << 100.0;
+    QTest::newRow("1 and 1,500 zeros, e-1900 -> 0 (1e-400, too small)")
+        << "1" + thousandFiveHundredZeros + "e-1900" << 0.0;
+    QTest::newRow("0.(1,500 zeros)25e1501 -> 2.5")
+        << "0." + thousandFiveHundredZeros + "25e1501" << 2.5;
 }
 
 void TestReadings::leadingNumber()
 {
     QFETCH(QByteArray, text);
     QFETCH(double, expected);
-    QCOMPARE(LeadingNumber(text.toStdString()), expected);
+    try {
+        QCOMPARE(LeadingNumber(text.toStdString()), expected);
+    } catch (const ActionError &error) {
+        QFAIL(error.what());
+    }
 }
 
 void TestReadings::leadingNumberBeyondDouble_data()
@@ -89,6 +110,10 @@ void TestReadings::leadingNumberBeyondDouble_data()
     QTest::newRow("four hundred digits") << QByteArray(400, '9');
     QTest::newRow("0.001e312 is 1e309") << QByteArray("0.001e312");
     QTest::newRow("just past the largest double") << QByteArray("1.7976931348623159e308");
+    const QByteArray thousandFiveHundredZeros(1500, '0');
+    QTest::newRow("1 and 1,500 zeros, e-1100 is 1e400")
+        << "1" + thousandFiveHundredZeros + "e-1100";
+    QTest::newRow("0.(1,500 zeros)1e1900 is 1e399") << "0." + thousandFiveHundredZeros + "1e1900";
 }
 
 void TestReadings::leadingNumberBeyondDouble()
@@ -185,6 +210,8 @@ void TestReadings::textToInt32Failures_data()
     const auto mismatch = FailureKind::TypeMismatch;
     QTest::newRow("empty: type mismatch") << QByteArray("") << mismatch;
     QTest::newRow("blanks only: type mismatch") << QByteArray("   ") << mismatch;
+    QTest::newRow("vertical tab after 7: type mismatch") << QByteArray("7\v") << mismatch;
+    QTest::newRow("form feed before 7: type mismatch") << QByteArray("\f7") << mismatch;
     QTest::newRow("12x: type mismatch") << QByteArray("12x") << mismatch;
     QTest::newRow("1 2: type mismatch") << QByteArray("1 2") << mismatch;
     QTest::newRow("sign alone: type mismatch") << QByteArray("+") << mismatch;

@@ -1,6 +1,8 @@
 #include "runtime/action_error.h"
 #include "serial/line_settings.h"
 
+#include <utility>
+
 #include <QTest>
 
 using namespace ostrim;
@@ -32,13 +34,27 @@ void TestLineSettings::parses_data()
     QTest::newRow("300,M,6,1") << "300,M,6,1" << LineSettings {300, Parity::Mark, 6, StopBits::One};
     QTest::newRow("110,S,8,2") << "110,S,8,2"
                                << LineSettings {110, Parity::Space, 8, StopBits::Two};
+
+    // The parity letter is taken in either case, each of the five.
+    const std::pair<const char *, Parity> letters[] = {{"N", Parity::None}, {"n", Parity::None},
+        {"E", Parity::Even}, {"e", Parity::Even}, {"O", Parity::Odd}, {"o", Parity::Odd},
+        {"M", Parity::Mark}, {"m", Parity::Mark}, {"S", Parity::Space}, {"s", Parity::Space}};
+    for (const auto &[letter, parity] : letters) {
+        const QString text = QStringLiteral("2400,%1,8,1").arg(QLatin1String(letter));
+        QTest::newRow(qPrintable("parity " + text))
+            << text << LineSettings {2400, parity, 8, StopBits::One};
+    }
 }
 
 void TestLineSettings::parses()
 {
     QFETCH(QString, text);
     QFETCH(LineSettings, expected);
-    QVERIFY(ParseLineSettings(text.toStdString()) == expected);
+    try {
+        QVERIFY(ParseLineSettings(text.toStdString()) == expected);
+    } catch (const ActionError &error) {
+        QFAIL(error.what());
+    }
 }
 
 void TestLineSettings::refuses_data()
@@ -52,6 +68,21 @@ void TestLineSettings::refuses_data()
     QTest::newRow("baud rate 0") << "0,N,8,1";
     QTest::newRow("parity X") << "2400,X,8,1";
     QTest::newRow("parity NN") << "2400,NN,8,1";
+    QTest::newRow("parity x (no letter in either case)") << "2400,x,8,1";
+    QTest::newRow("parity empty") << "2400,,8,1";
+    QTest::newRow("parity N with a trailing blank") << "2400,N ,8,1";
+    QTest::newRow("baud rate 2400x") << "2400x,N,8,1";
+    QTest::newRow("baud rate 2400 with a trailing blank") << "2400 ,N,8,1";
+    QTest::newRow("baud rate 2400.0") << "2400.0,N,8,1";
+    QTest::newRow("baud rate +2400") << "+2400,N,8,1";
+    QTest::newRow("baud rate empty") << ",N,8,1";
+    QTest::newRow("data bits 8x") << "2400,N,8x,1";
+    QTest::newRow("data bits 8 with a trailing blank") << "2400,N,8 ,1";
+    QTest::newRow("data bits 8.0") << "2400,N,8.0,1";
+    QTest::newRow("data bits empty") << "2400,N,,1";
+    QTest::newRow("stop bits 1x") << "2400,N,8,1x";
+    QTest::newRow("stop bits 1.5x") << "2400,N,8,1.5x";
+    QTest::newRow("stop bits 1 with a trailing blank") << "2400,N,8,1 ";
     QTest::newRow("9 data bits") << "2400,N,9,1";
     QTest::newRow("4 data bits") << "2400,N,4,1";
     QTest::newRow("3 stop bits") << "2400,N,8,3";

@@ -9,7 +9,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
@@ -131,7 +133,35 @@ SeenBox ShowAndClose(const std::function<void()> &trigger)
     return seen;
 }
 
+// A style that gives check boxes and buttons more room than the platform's, as a desktop theme
+// with larger indicators and margins would.
+class RoomierStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(
+        PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        const int base = QProxyStyle::pixelMetric(metric, option, widget);
+        switch (metric) {
+        case PM_IndicatorWidth:
+        case PM_IndicatorHeight:
+        case PM_CheckBoxLabelSpacing:
+        case PM_ButtonMargin:
+            return 3 * base;
+        default:
+            return base;
+        }
+    }
+};
+
+// What changes while the window is open.
+enum class Change { ApplicationFont, ApplicationStyle, ControlsStyle };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class TestFrmMain : public QObject
 {
@@ -151,11 +181,14 @@ private slots:
     void designPositionsWhereTheCaptionsFit();
     void captionsWholeAtAnyFont_data();
     void captionsWholeAtAnyFont();
-    void followsAFontChangeWhileOpen();
+    void followsAChangeWhileOpen_data();
+    void followsAChangeWhileOpen();
 
     void focusStartsOnSetOutputsThenTabOrder();
     void eachPressRunsTheActionOnce_data();
     void eachPressRunsTheActionOnce();
+    void mouseActsOnReleaseOverTheButton_data();
+    void mouseActsOnReleaseOverTheButton();
     void entriesSurviveEveryEnding_data();
     void entriesSurviveEveryEnding();
 
@@ -166,16 +199,20 @@ private slots:
 
 private:
     QFont m_platformFont;
+    QString m_platformStyle;
 };
 
 void TestFrmMain::initTestCase()
 {
     m_platformFont = QApplication::font();
+    m_platformStyle = QApplication::style()->name();
 }
 
 void TestFrmMain::cleanup()
 {
     QApplication::setFont(m_platformFont);
+    if (QApplication::style()->name() != m_platformStyle)
+        QApplication::setStyle(m_platformStyle);
 }
 
 void TestFrmMain::controls_data()
@@ -424,16 +461,45 @@ void TestFrmMain::captionsWholeAtAnyFont()
     VerifyCaptionsWholeAndArrangement(window);
 }
 
-void TestFrmMain::followsAFontChangeWhileOpen()
+void TestFrmMain::followsAChangeWhileOpen_data()
 {
+    QTest::addColumn<Change>("change");
+
+    QTest::newRow("application font to 16 points") << Change::ApplicationFont;
+    QTest::newRow("application style with larger indicators and margins")
+        << Change::ApplicationStyle;
+    // The controls hear of it and the window does not: the order in which the application tells
+    // its widgets of a new style is not defined, and this is the worst of them.
+    QTest::newRow("the controls' own style, larger") << Change::ControlsStyle;
+}
+
+void TestFrmMain::followsAChangeWhileOpen()
+{
+    QFETCH(Change, change);
+    RoomierStyle controlsStyle(QStyleFactory::create(m_platformStyle)); // outlives the window
     FrmMain window(MessageLog().Recorder(), NoPorts());
     QVERIFY(ShowActive(window));
     const QSize before = window.size();
 
-    QFont large = m_platformFont;
-    large.setPointSize(16);
-    QApplication::setFont(large);
-    QTRY_VERIFY2(window.width() > before.width(), "a larger font needs a larger window");
+    switch (change) {
+    case Change::ApplicationFont: {
+        QFont large = m_platformFont;
+        large.setPointSize(16);
+        QApplication::setFont(large);
+        break;
+    }
+    case Change::ApplicationStyle:
+        // The application takes ownership of the style, and the proxy of the platform's style.
+        QApplication::setStyle(new RoomierStyle(QStyleFactory::create(m_platformStyle)));
+        break;
+    case Change::ControlsStyle:
+        for (QWidget *control : window.findChildren<QWidget *>())
+            control->setStyle(&controlsStyle);
+        break;
+    }
+    QTRY_VERIFY2(window.width() > before.width(), "more room needed, a larger window");
+    // Whatever the change set in motion is finished before the window is judged.
+    QCoreApplication::sendPostedEvents();
     VerifyCaptionsWholeAndArrangement(window);
 }
 
@@ -507,6 +573,52 @@ void TestFrmMain::eachPressRunsTheActionOnce()
     QCOMPARE(log.texts, QStringList(runs, QString::fromLatin1(InvalidPortMessage)));
     QCOMPARE(window.PortText(), "");
     QCOMPARE(window.AddressText(), "");
+}
+
+void TestFrmMain::mouseActsOnReleaseOverTheButton_data()
+{
+    QTest::addColumn<bool>("dragOff");
+    QTest::addColumn<bool>("comeBack");
+    QTest::addColumn<int>("runs");
+
+    QTest::newRow("press and release on the button: runs") << false << false << 1;
+    QTest::newRow("press, drag off, release off it: nothing") << true << false << 0;
+    QTest::newRow("press, drag off and back, release on it: runs") << true << true << 1;
+}
+
+// A user who pressed the button by mistake drags off it before letting go, and nothing happens.
+void TestFrmMain::mouseActsOnReleaseOverTheButton()
+{
+    QFETCH(bool, dragOff);
+    QFETCH(bool, comeBack);
+    QFETCH(int, runs);
+
+    MessageLog log;
+    FrmMain window(log.Recorder(), NoPorts());
+    QVERIFY(ShowActive(window));
+    auto *button = Child<QPushButton>(window, QStringLiteral("Command1"));
+    QVERIFY(button);
+    const QPoint on = button->rect().center();
+    const QPoint off = on - QPoint(0, button->height()); // over the entries above it
+
+    QTest::mousePress(button, Qt::LeftButton, {}, on);
+    QVERIFY(button->isDown());
+    QCOMPARE(log.texts, QStringList());
+    QPoint release = on;
+    if (dragOff) {
+        QTest::mouseMove(button, off);
+        QTRY_VERIFY(!button->isDown());
+        release = off;
+    }
+    if (comeBack) {
+        QTest::mouseMove(button, on);
+        QTRY_VERIFY(button->isDown());
+        release = on;
+    }
+    QTest::mouseRelease(button, Qt::LeftButton, {}, release);
+    QVERIFY(!button->isDown());
+
+    QCOMPARE(log.texts, QStringList(runs, QString::fromLatin1(InvalidPortMessage)));
 }
 
 void TestFrmMain::entriesSurviveEveryEnding_data()
