@@ -12,7 +12,7 @@ packages=(
 )
 # `install-deps.sh bench` adds what only `make bench` needs.
 if [[ ${1:-} == bench ]]; then
-  packages+=(libbenchmark-dev hyperfine xvfb xauth libxcb1-dev)
+  packages+=(libbenchmark-dev hyperfine xvfb xauth libxcb1-dev python3-serial)
 fi
 
 missing=()
