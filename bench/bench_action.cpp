@@ -255,6 +255,8 @@ void PressWithOutputStopped(benchmark::State &state)
     const PseudoTerminal board;
     const int otherEnd = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
     if (otherEnd < 0 || ::tcflow(otherEnd, TCOOFF) != 0) {
+        if (otherEnd >= 0)
+            ::close(otherEnd);
         state.SkipWithError("the terminal's output could not be stopped");
         return;
     }
