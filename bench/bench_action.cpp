@@ -2,24 +2,35 @@
 // hand with termios: open, configure 2400 8N1, write two bytes, drain, close. Both run on a
 // pseudo-terminal, which has no wire, so the cycle is all program and system; the frame itself
 // then takes 8.33 ms on a real 2400-baud wire (2 bytes of 10 bits each).
+//
+// The line is only ever handed pseudo-terminals: the system's own ports are listed (what the
+// first press would wait for), but never opened, since one of them may be the console.
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
+#include "serial/console.h"
+#include "serial/port_sharing.h"
 #include "serial/posix_serial_line.h"
+#include "serial/system_ports.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QCoreApplication>
-#include <QLockFile>
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/statfs.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,8 +39,33 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr double wireMicroseconds = 2 * 10 * 1e6 / 2400; // 8333 us
-constexpr char lockDirectory[] = "/var/lock"; // where QSerialPort puts its lock files
+constexpr char lockDirectory[] = "/run/lock"; // the first place the line looks for lock files
+
+double Microseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+// Times each press on its own as well, for the median that the pyserial script gives: a few slow
+// presses, when other programs take the processor, move the mean but not the median.
+template<typename Press>
+void TimeEachPress(benchmark::State &state, Press press)
+{
+    std::vector<double> microseconds;
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        press();
+        microseconds.push_back(Microseconds(Clock::now() - start));
+    }
+    if (microseconds.empty())
+        return;
+    const auto middle = microseconds.begin() + static_cast<std::ptrdiff_t>(microseconds.size() / 2);
+    std::nth_element(microseconds.begin(), middle, microseconds.end());
+    state.counters["median_us"] = *middle;
+}
 
 // The board's side of the terminal, read on a thread of its own so that the output queue never
 // fills however many cycles run.
@@ -68,10 +104,41 @@ public:
     }
 };
 
+// Entries as FixedEntries, but a message is expected: it is noted with the time it came.
+class TimedMessages final : public ostrim::ActionWindow
+{
+public:
+    std::string PortText() const override { return "1"; }
+    std::string AddressText() const override { return "7"; }
+    std::int16_t OutputState(int index) const override { return index % 2 == 0; }
+    void ShowMessage(const std::string &text) override
+    {
+        messageAt = Clock::now();
+        message = text;
+    }
+
+    std::optional<Clock::time_point> messageAt;
+    std::string message;
+};
+
 void ActionCycle(benchmark::State &state)
 {
     DrainedTerminal board;
     ostrim::PosixSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    FixedEntries window;
+    TimeEachPress(state, [&] { ostrim::SetOutputs(window, line); });
+}
+
+// The same press with the console and lock-file checks pointed at empty places: what the checks
+// themselves add is the difference to ActionCycle.
+void ActionCycleWithoutChecks(benchmark::State &state)
+{
+    DrainedTerminal board;
+    ostrim::LineEnvironment nowhere;
+    nowhere.sysClassTty = "/nonexistent";
+    nowhere.sharing.lockDirectories.clear();
+    ostrim::PosixSerialLine line(
+        [&] { return std::vector<std::string> {board.devicePath()}; }, nowhere);
     FixedEntries window;
     for (auto _ : state)
         ostrim::SetOutputs(window, line);
@@ -81,7 +148,7 @@ void TermiosFloor(benchmark::State &state)
 {
     DrainedTerminal board;
     const unsigned char frame[] = {0x07, 0xA0};
-    for (auto _ : state) {
+    TimeEachPress(state, [&] {
         const int handle = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
         termios settings {};
         ::tcgetattr(handle, &settings);
@@ -95,24 +162,168 @@ void TermiosFloor(benchmark::State &state)
             state.SkipWithError("write failed");
         ::tcdrain(handle);
         ::close(handle);
-    }
+    });
 }
 
-// The part of the action cycle that the floor does not have: the lock file that QSerialPort
-// takes around every open, made the same way and in the same directory.
-void SerialPortLockFile(benchmark::State &state)
+// The floor with what a fair share of the port asks for besides: the claims (flock and TIOCEXCL),
+// and the port's own settings read first and given back after. No press can do with less.
+void ClaimingTermiosFloor(benchmark::State &state)
 {
-    QLockFile lock(QString::fromLatin1(lockDirectory) + "/LCK..ostrim_bench");
+    DrainedTerminal board;
+    const unsigned char frame[] = {0x07, 0xA0};
+    TimeEachPress(state, [&] {
+        const int handle
+            = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ::flock(handle, LOCK_EX | LOCK_NB);
+        ::ioctl(handle, TIOCEXCL);
+        termios saved {};
+        ::tcgetattr(handle, &saved);
+        termios settings = saved;
+        ::cfmakeraw(&settings);
+        ::cfsetispeed(&settings, B2400);
+        ::cfsetospeed(&settings, B2400);
+        settings.c_cflag
+            = (settings.c_cflag & ~(CSIZE | PARENB | CSTOPB | CRTSCTS)) | CS8 | CLOCAL | CREAD;
+        ::tcsetattr(handle, TCSANOW, &settings);
+        if (::write(handle, frame, sizeof frame) != sizeof frame)
+            state.SkipWithError("write failed");
+        ::tcdrain(handle);
+        ::tcsetattr(handle, TCSANOW, &saved);
+        ::ioctl(handle, TIOCNXCL);
+        ::close(handle);
+    });
+}
+
+// The pieces of the checks, each on its own, to tell what costs what.
+void ConsoleList(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ostrim::ActiveConsoles());
+}
+
+void LockFileCheck(benchmark::State &state)
+{
+    const PseudoTerminal board;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ostrim::LockFileOwner(board.devicePath()));
+}
+
+// A port list that does all the work of listing the system's ports, but hands the line only the
+// pseudo-terminal: the press then costs what it would with a real list, on a port that is safe.
+ostrim::SystemPortList ListingOnly(const std::string &devicePath)
+{
+    return ostrim::SystemPortList({}, [devicePath] {
+        benchmark::DoNotOptimize(ostrim::ReportedSerialDevices());
+        return std::vector<std::string> {devicePath};
+    });
+}
+
+// What the first press would wait for if nothing had listed the ports before it. Only listed,
+// never opened.
+void ListSystemPorts(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ostrim::SystemPortList {}());
+}
+
+enum class ListState { Warm, ListedInBackground, Cold };
+
+// One press on a port list in the given state, timed by hand so that making a fresh list and
+// reading it in the background, as the window does when it is shown, stay out of the figure.
+void PressWithPortList(benchmark::State &state)
+{
+    const auto listState = static_cast<ListState>(state.range(0));
+    DrainedTerminal board;
+    FixedEntries window;
+    const ostrim::SystemPortList warm = ListingOnly(board.devicePath());
+    warm();
     for (auto _ : state) {
-        if (!lock.tryLock(0))
-            state.SkipWithError("the lock file could not be taken");
-        lock.unlock();
+        ostrim::SystemPortList fresh = ListingOnly(board.devicePath());
+        if (listState == ListState::ListedInBackground)
+            std::async(std::launch::async, [&fresh] { fresh(); }).wait();
+        ostrim::PosixSerialLine line(listState == ListState::Warm ? warm : fresh);
+        const Clock::time_point start = Clock::now();
+        ostrim::SetOutputs(window, line);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     }
 }
 
-BENCHMARK(ActionCycle)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(TermiosFloor)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(SerialPortLockFile)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+// A press while the terminal's output is stopped (as by XOFF): the frame can never leave, and the
+// press must give up a second after the write. The write is the line's first look at the clock.
+void PressWithOutputStopped(benchmark::State &state)
+{
+    const PseudoTerminal board;
+    const int otherEnd = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
+    if (otherEnd < 0 || ::tcflow(otherEnd, TCOOFF) != 0) {
+        if (otherEnd >= 0)
+            ::close(otherEnd);
+        state.SkipWithError("the terminal's output could not be stopped");
+        return;
+    }
+    double writeToMessage = 0;
+    double press = 0;
+    for (auto _ : state) {
+        std::optional<Clock::time_point> writtenAt;
+        ostrim::LineEnvironment environment;
+        environment.now = [&writtenAt] {
+            const Clock::time_point now = Clock::now();
+            if (!writtenAt)
+                writtenAt = now;
+            return now;
+        };
+        ostrim::PosixSerialLine line(
+            [&] { return std::vector<std::string> {board.devicePath()}; }, environment);
+        TimedMessages window;
+        const Clock::time_point start = Clock::now();
+        ostrim::SetOutputs(window, line);
+        const Clock::time_point end = Clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        if (!writtenAt || !window.messageAt
+            || window.message.find("within 1 second") == std::string::npos) {
+            state.SkipWithError(("no timeout message: " + window.message).c_str());
+            break;
+        }
+        writeToMessage = std::max(writeToMessage, Microseconds(*window.messageAt - *writtenAt));
+        press = std::max(press, Microseconds(end - start));
+    }
+    ::tcflow(otherEnd, TCOON);
+    ::close(otherEnd);
+    state.counters["write_to_message_ms_max"] = writeToMessage / 1000;
+    state.counters["press_ms_max"] = press / 1000;
+}
+
+// Other programs share the machine: each figure is the median of five runs, so that a burst of
+// their work lands in one run and not in the comparison.
+void Repeated(benchmark::internal::Benchmark *benchmark)
+{
+    benchmark->UseRealTime()
+        ->Unit(benchmark::kMicrosecond)
+        ->MinTime(0.4)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+}
+
+BENCHMARK(ActionCycle)->Apply(Repeated);
+BENCHMARK(TermiosFloor)->Apply(Repeated);
+BENCHMARK(ClaimingTermiosFloor)->Apply(Repeated);
+BENCHMARK(ActionCycleWithoutChecks)->Apply(Repeated);
+BENCHMARK(ConsoleList)->Apply(Repeated);
+BENCHMARK(LockFileCheck)->Apply(Repeated);
+BENCHMARK(ListSystemPorts)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(PressWithPortList)
+    ->ArgName("list")
+    ->Arg(static_cast<int>(ListState::Warm))
+    ->Arg(static_cast<int>(ListState::ListedInBackground))
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
+BENCHMARK(PressWithPortList)
+    ->ArgName("list")
+    ->Arg(static_cast<int>(ListState::Cold))
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(30);
+BENCHMARK(PressWithOutputStopped)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 std::string LockDirectoryKind()
 {
@@ -137,25 +348,52 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                m_microseconds[run.run_name.function_name]
-                    = run.real_accumulated_time / static_cast<double>(run.iterations) * 1e6;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            if (run.error_occurred || !(median || single))
+                continue;
+            const std::string &args = run.run_name.args;
+            m_microseconds[run.run_name.function_name + (args.empty() ? "" : "/" + args)]
+                = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e6;
+            for (const auto &[name, counter] : run.counters)
+                m_counters[run.run_name.function_name + "." + name] = counter.value;
         }
     }
 
+    // Lines of "name value" that bench/run.sh reads, then the same in words.
     void PrintComparison() const
     {
         const double action = Get("ActionCycle");
         const double floor = Get("TermiosFloor");
-        const double lock = Get("SerialPortLockFile");
+        const double unchecked = Get("ActionCycleWithoutChecks");
+        const double warm = Get("PressWithPortList/list:0");
+        const double background = Get("PressWithPortList/list:1");
+        const double cold = Get("PressWithPortList/list:2");
+        std::printf("\nfigure press_us %.1f\nfigure floor_us %.1f\n", action, floor);
+        std::printf("figure press_median_us %.1f\nfigure floor_median_us %.1f\n",
+            Counter("ActionCycle.median_us"), Counter("TermiosFloor.median_us"));
         std::printf("\nlock directory %s is %s\n", lockDirectory, LockDirectoryKind().c_str());
-        std::printf("action cycle   %9.1f us  = %.2f x the termios floor, %.1f%% of the %.0f us "
+        std::printf("press          %9.1f us  = %.2f x the termios floor, %.2f%% of the %.0f us "
                     "the frame takes on the wire\n",
             action, action / floor, 100 * action / wireMicroseconds, wireMicroseconds);
-        std::printf("termios floor  %9.1f us  = %.1f%% of the wire time\n", floor,
+        std::printf("medians        press %.1f us, termios floor %.1f us (%.2f x), claiming floor "
+                    "%.1f us\n",
+            Counter("ActionCycle.median_us"), Counter("TermiosFloor.median_us"),
+            Counter("ActionCycle.median_us") / Counter("TermiosFloor.median_us"),
+            Counter("ClaimingTermiosFloor.median_us"));
+        std::printf("termios floor  %9.1f us  = %.2f%% of the wire time\n", floor,
             100 * floor / wireMicroseconds);
-        std::printf(
-            "lock file      %9.1f us  = %.0f%% of the action cycle\n", lock, 100 * lock / action);
+        std::printf("checks         %9.1f us  = the press less the press without them; alone, the "
+                    "console list %.1f us, the lock files %.1f us\n",
+            action - unchecked, Get("ConsoleList"), Get("LockFileCheck"));
+        std::printf("first press, list read in the background at show %9.1f us: %+.1f us against "
+                    "a warm list (%.1f us); %.1f us with a cold list\n",
+            background, background - warm, warm, cold);
+        std::printf("listing the system's ports %.1f ms\n", Get("ListSystemPorts") / 1000);
+        std::printf("output stopped: message %.1f ms after the write, press over after %.1f ms "
+                    "(the worst of its presses)\n",
+            Counter("PressWithOutputStopped.write_to_message_ms_max"),
+            Counter("PressWithOutputStopped.press_ms_max"));
     }
 
 private:
@@ -164,8 +402,14 @@ private:
         const auto found = m_microseconds.find(name);
         return found == m_microseconds.end() ? 0.0 : found->second;
     }
+    double Counter(const std::string &name) const
+    {
+        const auto found = m_counters.find(name);
+        return found == m_counters.end() ? 0.0 : found->second;
+    }
 
     std::map<std::string, double> m_microseconds;
+    std::map<std::string, double> m_counters;
 };
 
 } // namespace

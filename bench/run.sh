@@ -21,27 +21,47 @@ say "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) CPUs," \
     "kernel $(uname -r); $(. /etc/os-release && echo "$PRETTY_NAME")."
 say ""
 
-cycle() { "$bench/ostrim_bench" --benchmark_color=false "$@" 2>&1 | grep -v '^\*\*\*WARNING'; }
+# The action cycle: one press, the termios floor and the same press written with pyserial, in one
+# run. Debian's python3-serial belongs to the system's Python, whatever python3 is first on PATH.
+python=/usr/bin/python3
+pyserial=$(dirname "$(realpath "$0")")/pyserial_press.py
+rows=()
 
-say "## Action cycle, lock directory as this machine has it"
-cycle | block
-say ""
+# Runs the three with $2 (a mount command, or "true") done over /run/lock first, in a private
+# mount namespace where one is asked for, and reports them under the title $1.
+action_row() {
+    local title=$1 mount=$2 out=$bench/action-$3.txt
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    local run='"$0" --benchmark_color=false && "$1" "$2"'
+    if [[ $mount == true ]]; then
+        sh -c "$run" "$bench/ostrim_bench" "$python" "$pyserial"
+    else
+        unshare -m sh -c "$mount /run/lock && $run" "$bench/ostrim_bench" "$python" "$pyserial"
+    fi 2>&1 | grep -v '^\*\*\*WARNING' >"$out"
+    say "## Action cycle, lock directory $title"
+    grep -v '^figure ' "$out" | block
+    say ""
+    figure() { sed -n "s/^figure $1 //p" "$out"; }
+    rows+=("$(awk -v t="$title" -v p="$(figure press_median_us)" -v f="$(figure floor_median_us)" \
+        -v y="$(figure pyserial_median_us)" -v pm="$(figure press_us)" -v fm="$(figure floor_us)" \
+        'BEGIN { printf "| %s | %.1f | %.1f | %.1f | %.2f | %.2f | %.2f |", t, p, f, y, p / f, p / y, pm / fm }')")
+}
 
 if [[ $(id -u) -eq 0 ]] && unshare -m true 2>/dev/null; then
-    say "## Action cycle, lock directory in memory (tmpfs over /run/lock, private mount namespace)"
-    unshare -m sh -c 'mount -t tmpfs -o size=1m tmpfs /run/lock && exec "$0" --benchmark_color=false' \
-        "$bench/ostrim_bench" 2>&1 | grep -v '^\*\*\*WARNING' | block
-    say ""
     on_disk=$bench/lock-on-disk
     mkdir -p "$on_disk"
-    say "## Action cycle, lock directory on disk ($on_disk bound over /run/lock)"
-    unshare -m sh -c 'mount --bind "$1" /run/lock && exec "$0" --benchmark_color=false' \
-        "$bench/ostrim_bench" "$on_disk" 2>&1 | grep -v '^\*\*\*WARNING' | block
-    say ""
+    action_row "on disk ($on_disk bound over /run/lock)" "mount --bind '$on_disk'" disk
+    action_row "in memory (tmpfs over /run/lock)" "mount -t tmpfs -o size=1m tmpfs" memory
 else
-    say "(Not root, or no mount namespaces: only the lock directory as it is was measured.)"
-    say ""
+    action_row "as this machine has it (not root, or no mount namespaces)" true as-is
 fi
+say "## One press, medians in µs"
+{
+    echo "| Lock directory | Press | Termios floor | pyserial | Press / floor | Press / pyserial | Means: press / floor |"
+    echo "|---|---:|---:|---:|---:|---:|---:|"
+    printf '%s\n' "${rows[@]}"
+} | tee -a "$report"
+say ""
 
 # Many presses: the soak test's ratio of processor time per press, end against start.
 soak_actions=${OSTRIM_BENCH_SOAK_ACTIONS:-20000}

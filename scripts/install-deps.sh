@@ -12,7 +12,7 @@ packages=(
 )
 # `install-deps.sh bench` adds what only `make bench` needs.
 if [[ ${1:-} == bench ]]; then
-  packages+=(libbenchmark-dev xvfb xauth libxcb1-dev libxcb-damage0-dev dbus-daemon)
+  packages+=(libbenchmark-dev xvfb xauth libxcb1-dev libxcb-damage0-dev dbus-daemon python3-serial)
 fi
 
 missing=()

@@ -214,15 +214,17 @@ void PosixSerialLine::Open()
             "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports));
     }
     m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
-    CheckBeforeOpening(m_device);
+    // Read once a press: reading sysfs costs more than the rest of the cycle, and the consoles
+    // do not change between the check and the open, where the node might.
+    const std::vector<dev_t> consoles = ActiveConsoles(m_environment.sysClassTty);
+    CheckBeforeOpening(m_device, consoles);
 
     m_handle = OpenDevice();
     struct stat status = {};
     if (::fstat(m_handle, &status) != 0 || ::isatty(m_handle) != 1)
         CloseUnclaimedAndFail("is not a serial device", ENOTTY);
     // The node may have been replaced since it was checked; what was opened is what counts.
-    if (const std::vector<dev_t> consoles = ActiveConsoles(m_environment.sysClassTty);
-        std::ranges::find(consoles, status.st_rdev) != consoles.end())
+    if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
         CloseUnclaimedAndFail("is this system's console. Ostrim does not write to it", EPERM);
     Claim(status);
     Configure();
@@ -231,14 +233,15 @@ void PosixSerialLine::Open()
 
 // Everything that can be told without opening the port: opening a real port raises its modem
 // lines, which the board, or the program that holds the port, would notice.
-void PosixSerialLine::CheckBeforeOpening(const std::string &device)
+void PosixSerialLine::CheckBeforeOpening(
+    const std::string &device, const std::vector<dev_t> &consoles)
 {
     struct stat status = {};
     if (::stat(device.c_str(), &status) != 0)
         Fail("does not exist or was disconnected", ENOENT);
     if (!S_ISCHR(status.st_mode))
         Fail("is not a serial device", ENOTTY);
-    if (IsConsole(device, ActiveConsoles(m_environment.sysClassTty)))
+    if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
         Fail("is this system's console. Ostrim does not write to it", EPERM);
     if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing))
         FailInUse(holder);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -70,7 +71,7 @@ private:
     [[noreturn]] void Fail(const std::string &what, int number) const;
     [[noreturn]] void FailInUse(std::optional<int> holder) const;
     [[noreturn]] void AbandonAndFail(const std::string &what, int number);
-    void CheckBeforeOpening(const std::string &device);
+    void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
     void Claim(const struct stat &status);
     void Configure();
