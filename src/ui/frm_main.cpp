@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include "serial/port_details.h"
 #include "ui/window_scale.h"
 
 #include <limits>
@@ -82,7 +83,8 @@ std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
 
 FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
     : m_showMessage(std::move(showMessage))
-    , m_msComm1(std::move(ports))
+    , m_ports(std::move(ports))
+    , m_msComm1([this] { return m_ports(); })
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -96,6 +98,8 @@ FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
     SetupEntry(*m_txtAddress, QStringLiteral("TxtAddress"), QStringLiteral("Address"));
     SetupLabel(*m_label1, QStringLiteral("Label1"));
     SetupLabel(*m_label2, QStringLiteral("Label2"));
+
+    m_txtPort->installEventFilter(this);
 
     SetTabOrder();
     ArrangeControls();
@@ -148,6 +152,17 @@ void FrmMain::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         ArrangeControls();
     QWidget::changeEvent(event);
+}
+
+// The ports are listed when the tooltip is asked for, not before: listing them takes time, and
+// adapters come and go while the window is open.
+bool FrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_txtPort && event->type() == QEvent::ToolTip) {
+        const std::string ports = PortListText(SystemPortDetails(m_ports()));
+        m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FrmMain::RunSetOutputs()

@@ -36,6 +36,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void ArrangeControls();
@@ -44,6 +45,8 @@ private:
     void RunSetOutputs();
 
     MessageFunction m_showMessage;
+    // One list, kept up to date, for both the line and the Port entry's tooltip.
+    PortList m_ports;
     QtSerialLine m_msComm1;
 
     // In the order the keyboard visits them.
