@@ -10,10 +10,10 @@ struct Options
 {
     QCommandLineOption help {{"h", "help"}, "Show this help and exit."};
     QCommandLineOption version {{"v", "version"}, "Show the version and exit."};
-    QCommandLineOption listPorts {
-        {"l", "list-ports"}, "List the serial ports by number, with what the system knows of them."};
-    QCommandLineOption port {{"p", "port"}, "Send to serial port <number> (see --list-ports).",
-        "number"};
+    QCommandLineOption listPorts {{"l", "list-ports"},
+        "List the serial ports by number, with what the system knows of them."};
+    QCommandLineOption port {
+        {"p", "port"}, "Send to serial port <number> (see --list-ports).", "number"};
     QCommandLineOption address {{"a", "address"}, "The board's address, 0 to 255.", "number"};
     QCommandLineOption on {{"o", "on"},
         "The outputs to switch on, e.g. 1,3; the others are switched off. Without it, all are off.",

@@ -34,8 +34,8 @@ std::string SentReport(const WatchedLine &line, const std::vector<std::string> &
     return report + "\n";
 }
 
-int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system,
-    std::ostream &out, std::ostream &err)
+int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
+    std::ostream &err)
 {
     // The list exactly as the line read it when opening, for naming the device it sent to.
     std::vector<std::string> listed;
@@ -72,8 +72,8 @@ int Print(const std::string &text, std::ostream &out, std::ostream &err)
 
 } // namespace
 
-int RunCommand(
-    const CommandLine &commandLine, const CommandSystem &system, std::ostream &out, std::ostream &err)
+int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
+    std::ostream &err)
 {
     switch (commandLine.kind) {
     case CommandKind::Help:
@@ -96,8 +96,8 @@ int RunCommandLine(int argc, char *argv[])
     const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrim"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(VersionText));
-    return RunCommand(ParseCommandLine(QCoreApplication::arguments()), CommandSystem {}, std::cout,
-        std::cerr);
+    return RunCommand(
+        ParseCommandLine(QCoreApplication::arguments()), CommandSystem {}, std::cout, std::cerr);
 }
 
 } // namespace ostrim

@@ -23,8 +23,8 @@ struct CommandSystem
 
 // Carries out a parsed command line, writing results to out and messages, each line as
 // "ostrim: <message>", to err. Returns the exit code.
-int RunCommand(
-    const CommandLine &commandLine, const CommandSystem &system, std::ostream &out, std::ostream &err);
+int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
+    std::ostream &err);
 
 // The program when it is given arguments: no window, and so no display, is needed.
 int RunCommandLine(int argc, char *argv[]);

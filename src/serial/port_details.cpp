@@ -102,7 +102,8 @@ PortDetails FromInfo(const QSerialPortInfo &info)
 } // namespace
 
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
-    const std::vector<PortDetails> &known, const std::function<bool(const std::string &)> &isConsole)
+    const std::vector<PortDetails> &known,
+    const std::function<bool(const std::string &)> &isConsole)
 {
     std::vector<PortDetails> ports;
     for (const std::string &device : devices) {

@@ -29,7 +29,8 @@ std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devic
 
 // Puts the known details to the devices, in the devices' order.
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
-    const std::vector<PortDetails> &known, const std::function<bool(const std::string &)> &isConsole);
+    const std::vector<PortDetails> &known,
+    const std::function<bool(const std::string &)> &isConsole);
 
 // One line per port, numbered as the ports are, e.g.
 // "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001"; with no port at

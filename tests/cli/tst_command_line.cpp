@@ -56,10 +56,9 @@ void TestCommandLine::sendOptions_data()
         << QStringList {"--port", "1", "--address", "-3"} << "1"
         << "-3"
         << "0000" << false;
-    QTest::newRow("--address=-3 in one argument")
-        << QStringList {"--port=1", "--address=-3"} << "1"
-        << "-3"
-        << "0000" << false;
+    QTest::newRow("--address=-3 in one argument") << QStringList {"--port=1", "--address=-3"} << "1"
+                                                  << "-3"
+                                                  << "0000" << false;
     QTest::newRow("empty texts reach the action, which judges them")
         << QStringList {"--port", "", "--address", ""} << ""
         << ""
@@ -83,8 +82,7 @@ void TestCommandLine::sendOptions_data()
         << QStringList {"--port", "1", "--address", "7", "--on", "2,2"} << "1"
         << "7"
         << "0100" << false;
-    QTest::newRow("--verbose") << QStringList {"--verbose", "--port", "1", "--address", "7"}
-                               << "1"
+    QTest::newRow("--verbose") << QStringList {"--verbose", "--port", "1", "--address", "7"} << "1"
                                << "7"
                                << "0000" << true;
 }
@@ -132,8 +130,7 @@ void TestCommandLine::usageErrors_data()
         << QStringList {"--list-ports", "--verbose"} << "--list-ports";
     QTest::newRow("unknown option --baud") << send + QStringList {"--baud", "9600"} << "baud";
     QTest::newRow("a stray argument") << send + QStringList {"7"} << "'7'";
-    QTest::newRow("--port missing its value") << QStringList {"--address", "7", "--port"}
-                                              << "port";
+    QTest::newRow("--port missing its value") << QStringList {"--address", "7", "--port"} << "port";
     QTest::newRow("nothing but --") << QStringList {"--"} << "nothing to do";
 }
 
@@ -145,7 +142,8 @@ void TestCommandLine::usageErrors()
     arguments.prepend("ostrim");
     const CommandLine commandLine = ParseCommandLine(arguments);
     QCOMPARE(commandLine.kind, CommandKind::UsageError);
-    QVERIFY2(QString::fromStdString(commandLine.text).contains(complaint), commandLine.text.c_str());
+    QVERIFY2(
+        QString::fromStdString(commandLine.text).contains(complaint), commandLine.text.c_str());
 }
 
 void TestCommandLine::otherCommands_data()
@@ -157,8 +155,8 @@ void TestCommandLine::otherCommands_data()
     QTest::newRow("-h") << QStringList {"-h"} << CommandKind::Help;
     QTest::newRow("--help wins over a send")
         << QStringList {"--port", "1", "--address", "7", "--help"} << CommandKind::Help;
-    QTest::newRow("--help wins over a usage error") << QStringList {"--on", "9", "--help"}
-                                                    << CommandKind::Help;
+    QTest::newRow("--help wins over a usage error")
+        << QStringList {"--on", "9", "--help"} << CommandKind::Help;
     QTest::newRow("--version") << QStringList {"--version"} << CommandKind::Version;
     QTest::newRow("-v") << QStringList {"-v"} << CommandKind::Version;
     QTest::newRow("--list-ports") << QStringList {"--list-ports"} << CommandKind::ListPorts;

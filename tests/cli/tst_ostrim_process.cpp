@@ -21,10 +21,9 @@ void TestOstrimProcess::commandLineNeedsNoDisplay_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
 
-    QTest::newRow("--version") << QStringList {"--version"} << 0
-                               << QString("^Ostrim %1\\n$")
-                                      .arg(QRegularExpression::escape(ostrim::VersionText))
-                               << "^$";
+    QTest::newRow("--version")
+        << QStringList {"--version"} << 0
+        << QString("^Ostrim %1\\n$").arg(QRegularExpression::escape(ostrim::VersionText)) << "^$";
     QTest::newRow("--help") << QStringList {"--help"} << 0
                             << "Usage: .*--list-ports.*--port.*--address.*--on.*Exit codes"
                             << "^$";
@@ -32,9 +31,8 @@ void TestOstrimProcess::commandLineNeedsNoDisplay_data()
         << QStringList {"--port", "0", "--address", "7", "--on", "5"} << 2 << "^$"
         << "^ostrim: --on .*\\nTry 'ostrim --help' for more information.\\n$";
     // Port 0 is refused before any port is listed or opened.
-    QTest::newRow("a message: port 0")
-        << QStringList {"--port", "0", "--address", "7"} << 1 << "^$"
-        << "^ostrim: Invalid communications port\\n$";
+    QTest::newRow("a message: port 0") << QStringList {"--port", "0", "--address", "7"} << 1 << "^$"
+                                       << "^ostrim: Invalid communications port\\n$";
 }
 
 void TestOstrimProcess::commandLineNeedsNoDisplay()

@@ -25,14 +25,12 @@ void TestPortDetails::portLine_data()
     QTest::newRow("USB adapter with everything known")
         << PortDetails {"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A9X1", 0x0403, 0x6001}
         << "1 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001";
-    QTest::newRow("ids keep their leading zeros, in lower case")
-        << PortDetails {"/dev/ttyACM0", {}, {}, {}, 0x000a, 0x00fe}
-        << "1 = /dev/ttyACM0: USB 000a:00fe";
-    QTest::newRow("the console marked, first")
-        << PortDetails {"/dev/ttyS0", "built-in", {}, {}, {}, {}, true}
-        << "1 = /dev/ttyS0: system console, built-in";
-    QTest::newRow("nothing known: the device alone") << PortDetails {"/dev/ttyS1"}
-                                                     << "1 = /dev/ttyS1";
+    QTest::newRow("ids keep their leading zeros, in lower case") << PortDetails {
+        "/dev/ttyACM0", {}, {}, {}, 0x000a, 0x00fe} << "1 = /dev/ttyACM0: USB 000a:00fe";
+    QTest::newRow("the console marked, first") << PortDetails {"/dev/ttyS0", "built-in", {}, {}, {},
+        {}, true} << "1 = /dev/ttyS0: system console, built-in";
+    QTest::newRow("nothing known: the device alone")
+        << PortDetails {"/dev/ttyS1"} << "1 = /dev/ttyS1";
     QTest::newRow("a vendor id without product id is left out")
         << PortDetails {"/dev/ttyUSB1", {}, "Acme", {}, 0x1234, {}} << "1 = /dev/ttyUSB1: Acme";
     QTest::newRow("control characters from the device shown as ?")
@@ -55,8 +53,8 @@ void TestPortDetails::numberedInTheListsOrder()
 
 void TestPortDetails::matchedToTheDevicesInTheirOrder()
 {
-    const std::vector<PortDetails> known {
-        {"/dev/ttyUSB1", "second adapter"}, {"/dev/ttyUSB0", "first adapter"}, {"/dev/ttyX9", "gone"}};
+    const std::vector<PortDetails> known {{"/dev/ttyUSB1", "second adapter"},
+        {"/dev/ttyUSB0", "first adapter"}, {"/dev/ttyX9", "gone"}};
     const std::vector<PortDetails> ports
         = MatchPortDetails({"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/pts/3"}, known,
             [](const std::string &device) { return device == "/dev/ttyS0"; });

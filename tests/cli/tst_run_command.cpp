@@ -26,7 +26,8 @@ Outcome Run(const QStringList &arguments, const CommandSystem &system)
     std::ostringstream out;
     std::ostringstream err;
     Outcome outcome;
-    outcome.exitCode = RunCommand(ParseCommandLine(QStringList {"ostrim"} + arguments), system, out, err);
+    outcome.exitCode
+        = RunCommand(ParseCommandLine(QStringList {"ostrim"} + arguments), system, out, err);
     outcome.out = QString::fromStdString(out.str());
     outcome.err = QString::fromStdString(err.str());
     return outcome;
@@ -87,8 +88,8 @@ private slots:
 void TestRunCommand::sendsTheFrameAndSaysNothing()
 {
     PseudoTerminal board;
-    const Outcome outcome = Run({"--port", "1", "--address", "7", "--on", "1,3"},
-        PortsOf({board.devicePath()}));
+    const Outcome outcome
+        = Run({"--port", "1", "--address", "7", "--on", "1,3"}, PortsOf({board.devicePath()}));
     QCOMPARE(outcome.exitCode, ExitCode::Sent);
     QCOMPARE(board.read(2), (std::vector<std::uint8_t> {0x07, 0xA0}));
     QCOMPARE(outcome.out, QString());
@@ -127,9 +128,10 @@ void TestRunCommand::messages_data()
         << "2"
         << "7"
         << "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = DEVICE\n";
-    QTest::newRow("address 300 beyond a byte") << "1"
-                                               << "300"
-                                               << "ostrim: Invalid argument: 300 is outside the byte range 0 to 255\n";
+    QTest::newRow("address 300 beyond a byte")
+        << "1"
+        << "300"
+        << "ostrim: Invalid argument: 300 is outside the byte range 0 to 255\n";
 }
 
 // Each way the action ends with a message: the message on standard error, exit code 1, and
@@ -141,8 +143,8 @@ void TestRunCommand::messages()
     QFETCH(QString, message);
 
     PseudoTerminal board;
-    const Outcome outcome = Run({"--port", port, "--address", address, "--on", "1"},
-        PortsOf({board.devicePath()}));
+    const Outcome outcome
+        = Run({"--port", port, "--address", address, "--on", "1"}, PortsOf({board.devicePath()}));
     QCOMPARE(outcome.exitCode, ExitCode::Message);
     QCOMPARE(outcome.err, message.replace("DEVICE", QString::fromStdString(board.devicePath())));
     QCOMPARE(outcome.out, QString());
@@ -152,8 +154,8 @@ void TestRunCommand::messages()
 void TestRunCommand::usageErrorExitsTwo()
 {
     PseudoTerminal board;
-    const Outcome outcome = Run({"--port", "1", "--address", "7", "--on", "5"},
-        PortsOf({board.devicePath()}));
+    const Outcome outcome
+        = Run({"--port", "1", "--address", "7", "--on", "5"}, PortsOf({board.devicePath()}));
     QCOMPARE(outcome.exitCode, ExitCode::Usage);
     QVERIFY2(outcome.err.startsWith("ostrim: --on "), qPrintable(outcome.err));
     QVERIFY(outcome.err.endsWith("Try 'ostrim --help' for more information.\n"));
