@@ -1,19 +1,35 @@
 #include "ui/app_icon.h"
 
-// The resource lives in a static library, where nothing else would pull it into the program.
-static void InitIconResource()
-{
-    Q_INIT_RESOURCE(ostrim);
-}
+#include <QPixmap>
 
 namespace ostrim {
+namespace {
+
+// The images are compiled in as XPM arrays, which QImage reads itself: loading them by file name
+// would go through QImageReader, which loads every image-format plugin at start-up to find the
+// one that reads XPM.
+#include "ostrim-16.xpm"
+#include "ostrim-32.xpm"
+
+} // namespace
+
+QImage AppIconImage(int size)
+{
+    switch (size) {
+    case 16:
+        return QImage(ostrim_16);
+    case 32:
+        return QImage(ostrim_32);
+    default:
+        return {};
+    }
+}
 
 QIcon AppIcon()
 {
-    InitIconResource();
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/ostrim-32.xpm"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/icons/ostrim-16.xpm"), QSize(16, 16));
+    for (const int size : {32, 16})
+        icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
     return icon;
 }
 

@@ -1,9 +1,12 @@
 #include "ostrim_version.h"
 #include "ui/app_icon.h"
+#include "ui/frm_main.h"
 
 #include <algorithm>
 #include <array>
 
+#include <QApplication>
+#include <QFile>
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QTest>
@@ -23,8 +26,22 @@ constexpr QRgb Red = 0xFF0000;
 
 QImage IconImage(int size)
 {
-    return QImage(QStringLiteral(":/icons/ostrim-%1.xpm").arg(size))
-        .convertToFormat(QImage::Format_ARGB32);
+    return AppIconImage(size).convertToFormat(QImage::Format_ARGB32);
+}
+
+// Shared objects mapped into this process whose path contains the text.
+QStringList LoadedLibraries(const QString &pathPart)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {QStringLiteral("cannot read /proc/self/maps")};
+    QStringList found;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (line.contains(pathPart.toUtf8()))
+            found.append(QString::fromUtf8(line.mid(line.indexOf('/'))));
+    }
+    found.removeDuplicates();
+    return found;
 }
 
 bool Transparent(const QImage &image, int x, int y)
@@ -53,6 +70,8 @@ class TestResources : public QObject
 
 private slots:
     void initTestCase() { AppIcon(); }
+    // First, before any test here reads an image file and so loads the plugins.
+    void startingTheWindowLoadsNoImagePlugin();
     void iconHasBothSizes();
     void iconImage_data();
     void iconImage();
@@ -60,11 +79,26 @@ private slots:
     void versionShownAsMajorDotTwoDigits();
 };
 
+// Each image-format plugin costs start-up time and memory, and the window needs none of them.
+void TestResources::startingTheWindowLoadsNoImagePlugin()
+{
+    QApplication::setWindowIcon(AppIcon());
+    FrmMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList plugins = LoadedLibraries(QStringLiteral("/imageformats/"));
+    QVERIFY2(plugins.isEmpty(), qPrintable(plugins.join(u' ')));
+}
+
 void TestResources::iconHasBothSizes()
 {
-    const QList<QSize> sizes = AppIcon().availableSizes();
-    QVERIFY(sizes.contains(QSize(32, 32)));
-    QVERIFY(sizes.contains(QSize(16, 16)));
+    const QIcon icon = AppIcon();
+    QCOMPARE(icon.availableSizes().size(), 2);
+    for (const int size : {32, 16}) {
+        QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+        QCOMPARE(
+            icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32), IconImage(size));
+    }
 }
 
 void TestResources::iconImage_data()
