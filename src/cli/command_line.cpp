@@ -14,7 +14,7 @@ struct Options
         "List the serial ports by number, with what the system knows of them."};
     QCommandLineOption port {
         {"p", "port"}, "Send to serial port <number> (see --list-ports).", "number"};
-    QCommandLineOption address {{"a", "address"}, "The board's address, 0 to 255.", "number"};
+    QCommandLineOption address {{"a", "address"}, "The board's address, 1 to 255.", "number"};
     QCommandLineOption on {{"o", "on"},
         "The outputs to switch on, e.g. 1,3; the others are switched off. Without it, all are off.",
         "list"};

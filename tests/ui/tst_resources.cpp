@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QImageReader>
+#include <QPainter>
 #include <QRegularExpression>
+#include <QSvgRenderer>
 #include <QTest>
 
 using namespace ostrim;
@@ -76,6 +78,8 @@ private slots:
     void iconImage_data();
     void iconImage();
     void windowsIconHoldsTheSameImages();
+    void scalableIcon_data();
+    void scalableIcon();
     void versionShownAsMajorDotTwoDigits();
 };
 
@@ -177,6 +181,43 @@ void TestResources::windowsIconHoldsTheSameImages()
         QVERIFY2(!read.isNull(), qPrintable(reader.errorString()));
         QCOMPARE(read, IconImage(size));
         reader.jumpToNextImage();
+    }
+}
+
+void TestResources::scalableIcon_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("32: pixel for pixel the 32-pixel image") << 32;
+    QTest::newRow("64: each pixel of it doubled") << 64;
+    QTest::newRow("256: each pixel of it eight times over") << 256;
+}
+
+// The desktop's scalable icon is the window icon's design, not a drawing of its own.
+void TestResources::scalableIcon()
+{
+    QFETCH(int, size);
+    QSvgRenderer renderer(QStringLiteral(OSTRIM_SVG_FILE));
+    QVERIFY(renderer.isValid());
+    QCOMPARE(renderer.viewBox(), QRect(0, 0, 32, 32));
+
+    QImage rendered(size, size, QImage::Format_ARGB32);
+    rendered.fill(Qt::transparent);
+    QPainter painter(&rendered);
+    renderer.render(&painter);
+    painter.end();
+
+    const QImage expected
+        = IconImage(32).scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const bool bothTransparent = Transparent(rendered, x, y) && Transparent(expected, x, y);
+            QVERIFY2(bothTransparent || rendered.pixel(x, y) == expected.pixel(x, y),
+                qPrintable(QStringLiteral("pixel %1,%2: %3 instead of %4")
+                               .arg(x)
+                               .arg(y)
+                               .arg(rendered.pixel(x, y), 8, 16)
+                               .arg(expected.pixel(x, y), 8, 16)));
+        }
     }
 }
 
