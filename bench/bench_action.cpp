@@ -5,7 +5,7 @@
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
-#include "serial/qt_serial_line.h"
+#include "serial/posix_serial_line.h"
 
 #include <atomic>
 #include <chrono>
@@ -71,7 +71,7 @@ public:
 void ActionCycle(benchmark::State &state)
 {
     DrainedTerminal board;
-    ostrim::QtSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    ostrim::PosixSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
     FixedEntries window;
     for (auto _ : state)
         ostrim::SetOutputs(window, line);

@@ -3,7 +3,7 @@
 #include "cli/terminal_window.h"
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
-#include "serial/qt_serial_line.h"
+#include "serial/posix_serial_line.h"
 
 #include <iostream>
 
@@ -39,7 +39,7 @@ int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system
 {
     // The list exactly as the line read it when opening, for naming the device it sent to.
     std::vector<std::string> listed;
-    QtSerialLine systemLine([&listed, ports = system.ports] {
+    PosixSerialLine systemLine([&listed, ports = system.ports] {
         listed = ports();
         return listed;
     });

@@ -1,48 +1,15 @@
 #include "serial/port_details.h"
 
+#include "serial/console.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 
 #include <QSerialPortInfo>
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 namespace ostrim {
 namespace {
-
-// ---- Interim console detection, to be replaced by serial/console.h at merge: include it and
-// ---- call ostrim::ActiveConsoles and ostrim::IsConsole instead of these two.
-namespace interim {
-
-std::vector<dev_t> ActiveConsoles(const std::filesystem::path &sysClassTty = "/sys/class/tty")
-{
-    std::vector<dev_t> consoles;
-    std::ifstream active(sysClassTty / "console" / "active");
-    std::string name;
-    while (active >> name) {
-        std::ifstream dev(sysClassTty / name / "dev");
-        unsigned major = 0;
-        unsigned minor = 0;
-        char colon = 0;
-        if (dev >> major >> colon >> minor && colon == ':')
-            consoles.push_back(makedev(major, minor));
-    }
-    return consoles;
-}
-
-bool IsConsole(const std::string &devicePath, const std::vector<dev_t> &consoles)
-{
-    struct stat status = {};
-    return ::stat(devicePath.c_str(), &status) == 0 && S_ISCHR(status.st_mode)
-        && std::ranges::find(consoles, status.st_rdev) != consoles.end();
-}
-
-} // namespace interim
-// ---- End of the interim console detection.
 
 // USB strings come from the device itself; a control character in them must not reach the
 // user's terminal, where it could move the cursor or change colours.
@@ -120,9 +87,9 @@ std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devic
     std::vector<PortDetails> known;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         known.push_back(FromInfo(info));
-    const std::vector<dev_t> consoles = interim::ActiveConsoles();
-    return MatchPortDetails(devices, known,
-        [&](const std::string &device) { return interim::IsConsole(device, consoles); });
+    const std::vector<dev_t> consoles = ActiveConsoles();
+    return MatchPortDetails(
+        devices, known, [&](const std::string &device) { return IsConsole(device, consoles); });
 }
 
 std::string PortListText(const std::vector<PortDetails> &ports)

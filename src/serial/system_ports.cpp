@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <mutex>
+#include <optional>
 
 #include <QSerialPortInfo>
 
@@ -26,10 +28,10 @@ bool IsTtyS(const std::string &path)
     return name.size() > 4 && name.compare(0, 4, "ttyS") == 0 && IsDigit(name[4]);
 }
 
-std::optional<std::timespec> DevModified()
+std::optional<std::timespec> Modified(const std::filesystem::path &directory)
 {
     struct stat info = {};
-    if (::stat("/dev", &info) != 0)
+    if (::stat(directory.c_str(), &info) != 0)
         return std::nullopt;
     return info.st_mtim;
 }
@@ -75,9 +77,9 @@ bool NaturalLess(const std::string &a, const std::string &b)
     return x.size() < y.size() || (x.size() == y.size() && a < b);
 }
 
-bool TtySHasUart(const std::string &devicePath)
+bool TtySHasUart(const std::string &devicePath, const std::filesystem::path &sysClassTty)
 {
-    std::ifstream type("/sys/class/tty/" + BaseName(devicePath) + "/type");
+    std::ifstream type(sysClassTty / BaseName(devicePath) / "type");
     std::string value;
     if (!(type >> value))
         return true; // no way to tell; better listed than hidden
@@ -98,18 +100,43 @@ std::vector<std::string> OrderSerialPorts(
     return devicePaths;
 }
 
-std::vector<std::string> SystemPortList::operator()()
+std::vector<std::string> ReportedSerialDevices()
 {
-    const std::optional<std::timespec> modified = DevModified();
-    if (modified && m_listedAt && SameTime(*modified, *m_listedAt))
-        return m_ports;
-
     std::vector<std::string> paths;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         paths.push_back(info.systemLocation().toStdString());
-    m_ports = OrderSerialPorts(std::move(paths), TtySHasUart);
-    m_listedAt = modified;
-    return m_ports;
+    return paths;
+}
+
+struct SystemPortList::Kept
+{
+    std::mutex mutex;
+    std::optional<std::timespec> listedAt;
+    std::vector<std::string> ports;
+};
+
+SystemPortList::SystemPortList(
+    DevicePlaces places, std::function<std::vector<std::string>()> reported)
+    : m_places(std::move(places))
+    , m_reported(std::move(reported))
+    , m_kept(std::make_shared<Kept>())
+{ }
+
+std::vector<std::string> SystemPortList::operator()() const
+{
+    // Held while listing, so a press that comes during the background read waits for its result
+    // rather than listing a second time.
+    const std::scoped_lock lock(m_kept->mutex);
+    // Taken before the listing: a node added while it runs moves the time again, and is seen next.
+    const std::optional<std::timespec> modified = Modified(m_places.dev);
+    if (modified && m_kept->listedAt && SameTime(*modified, *m_kept->listedAt))
+        return m_kept->ports;
+
+    const auto hasUart
+        = [this](const std::string &path) { return TtySHasUart(path, m_places.sysClassTty); };
+    m_kept->ports = OrderSerialPorts(m_reported(), hasUart);
+    m_kept->listedAt = modified;
+    return m_kept->ports;
 }
 
 } // namespace ostrim

@@ -84,7 +84,6 @@ std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
 FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
     : m_showMessage(std::move(showMessage))
     , m_ports(std::move(ports))
-    , m_msComm1([this] { return m_ports(); })
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -163,6 +162,15 @@ bool FrmMain::eventFilter(QObject *watched, QEvent *event)
         m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Listing the ports takes about twice as long as the frame on the wire; done while the user
+// types, the first press finds the list ready.
+void FrmMain::showEvent(QShowEvent *event)
+{
+    if (!m_portListRead.valid())
+        m_portListRead = std::async(std::launch::async, [ports = m_ports] { ports(); });
+    QWidget::showEvent(event);
 }
 
 void FrmMain::RunSetOutputs()

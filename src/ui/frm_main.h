@@ -1,11 +1,12 @@
 #pragma once
 
 #include "output/set_outputs.h"
-#include "serial/qt_serial_line.h"
+#include "serial/posix_serial_line.h"
 #include "ui/message_box.h"
 
 #include <array>
 #include <functional>
+#include <future>
 #include <vector>
 
 #include <QCheckBox>
@@ -37,6 +38,7 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void ArrangeControls();
@@ -45,9 +47,9 @@ private:
     void RunSetOutputs();
 
     MessageFunction m_showMessage;
-    // One list, kept up to date, for both the line and the Port entry's tooltip.
     PortList m_ports;
-    QtSerialLine m_msComm1;
+    PosixSerialLine m_msComm1 {m_ports};
+    std::future<void> m_portListRead; // the first listing, started when the window shows
 
     // In the order the keyboard visits them.
     QPushButton *m_command1 = new QPushButton(QStringLiteral("&Set Outputs"), this);

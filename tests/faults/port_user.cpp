@@ -1,8 +1,9 @@
 // Another program on the same port, for the fault tests: it holds the port the way other serial
 // programs do, or presses "Set Outputs" in a loop as a second copy of this program would.
 //
-//   port_user hold-lock DEVICE       open through QSerialPort (which takes its lock file)
+//   port_user hold-flock DEVICE      open(2) and flock(LOCK_EX) it
 //   port_user hold-exclusive DEVICE  open(2) and claim the terminal with TIOCEXCL
+//   port_user wait                   hold nothing: a live process for a lock file to name
 //   port_user press DEVICE ADDRESS COUNT
 //
 // A holder writes "HELD" to the port, prints "ready" and keeps the port until its standard input
@@ -10,16 +11,16 @@
 // per press: "sent", or the message the user would have seen.
 #include "action_fixtures.h"
 #include "output/set_outputs.h"
-#include "serial/qt_serial_line.h"
+#include "serial/posix_serial_line.h"
 
 #include <cstdio>
 #include <iostream>
 #include <string>
 
 #include <QCoreApplication>
-#include <QSerialPort>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -34,24 +35,13 @@ void WaitForStandardInputToClose()
     while (std::getline(std::cin, ignored)) { }
 }
 
-int HoldWithLock(const QString &device)
-{
-    QSerialPort port(device);
-    if (!port.open(QIODevice::ReadWrite)) {
-        std::cerr << "cannot open " << device.toStdString() << ": "
-                  << port.errorString().toStdString() << '\n';
-        return 1;
-    }
-    port.write(heldData);
-    port.waitForBytesWritten(1000);
-    WaitForStandardInputToClose();
-    return 0;
-}
-
-int HoldExclusively(const std::string &device)
+// Holds the port as terminal programs do: claimed one way or the other, and written to.
+int Hold(const std::string &device, bool exclusive)
 {
     const int handle = ::open(device.c_str(), O_RDWR | O_NOCTTY);
-    if (handle < 0 || ::ioctl(handle, TIOCEXCL) != 0) {
+    const bool claimed
+        = handle >= 0 && (exclusive ? ::ioctl(handle, TIOCEXCL) : ::flock(handle, LOCK_EX)) == 0;
+    if (!claimed) {
         std::perror(device.c_str());
         return 1;
     }
@@ -64,7 +54,7 @@ int HoldExclusively(const std::string &device)
 
 int Press(const std::string &device, const std::string &address, int count)
 {
-    ostrim::QtSerialLine line(PortsAre({device}));
+    ostrim::PosixSerialLine line(PortsAre({device}));
     for (int press = 0; press < count; ++press) {
         EntriesWindow window("1", address, {1, 1, 1, 1});
         ostrim::SetOutputs(window, line);
@@ -80,13 +70,18 @@ int Press(const std::string &device, const std::string &address, int count)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    const std::string mode = argc > 2 ? argv[1] : "";
-    if (mode == "hold-lock" && argc == 3)
-        return HoldWithLock(QString::fromLocal8Bit(argv[2]));
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "hold-flock" && argc == 3)
+        return Hold(argv[2], false);
     if (mode == "hold-exclusive" && argc == 3)
-        return HoldExclusively(argv[2]);
+        return Hold(argv[2], true);
+    if (mode == "wait") {
+        WaitForStandardInputToClose();
+        return 0;
+    }
     if (mode == "press" && argc == 5)
         return Press(argv[2], argv[3], std::stoi(argv[4]));
-    std::cerr << "usage: port_user hold-lock|hold-exclusive DEVICE | press DEVICE ADDRESS COUNT\n";
+    std::cerr << "usage: port_user hold-flock|hold-exclusive DEVICE | wait | press DEVICE ADDRESS "
+                 "COUNT\n";
     return 2;
 }

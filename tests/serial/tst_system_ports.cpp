@@ -1,11 +1,56 @@
 #include "serial/system_ports.h"
 
-#include <chrono>
+#include <atomic>
 #include <fstream>
+#include <future>
+#include <thread>
 
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace ostrim;
+
+namespace {
+
+// A machine of the test's own: a /dev and a sysfs in a temporary folder, and a count of how often
+// the system was asked for its serial devices.
+class FakeMachine
+{
+public:
+    FakeMachine() { std::filesystem::create_directories(dev()); }
+
+    std::filesystem::path dev() const { return root() / "dev"; }
+    std::filesystem::path sys() const { return root() / "sys"; }
+    void setUartType(const std::string &name, const std::string &type) const
+    {
+        std::filesystem::create_directories(sys() / name);
+        std::ofstream(sys() / name / "type") << type << "\n";
+    }
+    // Sets /dev's modification time exactly, as a device node coming or going would move it.
+    void touchDev(std::time_t seconds, long nanoseconds) const
+    {
+        const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ::utimensat(AT_FDCWD, dev().c_str(), times, 0);
+    }
+    SystemPortList portList(std::vector<std::string> reported = {"/dev/ttyUSB0"})
+    {
+        return SystemPortList({dev(), sys()}, [this, reported] {
+            ++listings;
+            return reported;
+        });
+    }
+
+    std::atomic<int> listings = 0;
+
+private:
+    std::filesystem::path root() const { return m_dir.path().toStdString(); }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
 
 class TestSystemPorts : public QObject
 {
@@ -15,8 +60,12 @@ private slots:
     void naturalOrder_data();
     void naturalOrder();
     void ttySFirstAndPhantomsLeftOut();
+    void uartFilterReadsSysfs_data();
+    void uartFilterReadsSysfs();
     void systemListHasNoPhantomTtyS();
-    void repeatedListingIsCheap();
+    void listIsKeptUntilDevChanges_data();
+    void listIsKeptUntilDevChanges();
+    void pressDuringBackgroundReadWaitsForIt();
 };
 
 void TestSystemPorts::naturalOrder_data()
@@ -57,6 +106,28 @@ void TestSystemPorts::ttySFirstAndPhantomsLeftOut()
             "/dev/ttyUSB2", "/dev/ttyUSB10"}));
 }
 
+void TestSystemPorts::uartFilterReadsSysfs_data()
+{
+    QTest::addColumn<QString>("type"); // empty: no type file
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("type 0: no UART, left out") << "0" << false;
+    QTest::newRow("type 4: a 16550A, listed") << "4" << true;
+    QTest::newRow("no type file: cannot tell, listed") << "" << true;
+}
+
+void TestSystemPorts::uartFilterReadsSysfs()
+{
+    QFETCH(QString, type);
+    QFETCH(bool, listed);
+    FakeMachine machine;
+    if (!type.isEmpty())
+        machine.setUartType("ttyS3", type.toStdString());
+    const std::vector<std::string> expected = listed
+        ? std::vector<std::string> {"/dev/ttyS3", "/dev/ttyUSB0"}
+        : std::vector<std::string> {"/dev/ttyUSB0"};
+    QCOMPARE(machine.portList({"/dev/ttyUSB0", "/dev/ttyS3"})(), expected);
+}
+
 void TestSystemPorts::systemListHasNoPhantomTtyS()
 {
     SystemPortList ports;
@@ -69,17 +140,58 @@ void TestSystemPorts::systemListHasNoPhantomTtyS()
     }
 }
 
-void TestSystemPorts::repeatedListingIsCheap()
+void TestSystemPorts::listIsKeptUntilDevChanges_data()
 {
-    SystemPortList ports;
-    const std::vector<std::string> first = ports();
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 100; ++i)
-        QCOMPARE(ports(), first);
-    const auto perCall = (std::chrono::steady_clock::now() - start) / 100;
-    // A listing from scratch costs about 10 ms; an unchanged /dev must not pay it again.
-    QVERIFY2(perCall < std::chrono::milliseconds(1),
-        qPrintable(QString::number(perCall.count()) + " ns per call"));
+    QTest::addColumn<long>("secondChangeNanoseconds");
+    QTest::addColumn<int>("listings");
+    QTest::newRow("second change at the same instant: not listed again") << 100L << 2;
+    QTest::newRow("two changes within one second: listed each time") << 200L << 3;
+}
+
+void TestSystemPorts::listIsKeptUntilDevChanges()
+{
+    QFETCH(long, secondChangeNanoseconds);
+    QFETCH(int, listings);
+    FakeMachine machine;
+    const SystemPortList ports = machine.portList();
+
+    machine.touchDev(1'000'000, 0);
+    for (int call = 0; call < 3; ++call)
+        QCOMPARE(ports(), std::vector<std::string> {"/dev/ttyUSB0"});
+    QCOMPARE(machine.listings.load(), 1);
+
+    machine.touchDev(1'000'000, 100);
+    ports();
+    machine.touchDev(1'000'000, secondChangeNanoseconds);
+    ports();
+    const SystemPortList copy = ports; // a copy shares what was listed
+    copy();
+    QCOMPARE(machine.listings.load(), listings);
+}
+
+void TestSystemPorts::pressDuringBackgroundReadWaitsForIt()
+{
+    FakeMachine machine;
+    std::promise<void> started;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const SystemPortList ports({machine.dev(), machine.sys()}, [&] {
+        if (++machine.listings == 1) {
+            started.set_value();
+            released.wait();
+        }
+        return std::vector<std::string> {"/dev/ttyACM0"};
+    });
+
+    auto background = std::async(std::launch::async, ports);
+    started.get_future().wait();
+    auto press = std::async(std::launch::async, ports);
+    // Gives the press time to reach the list; a sound list gives the same result either way.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    release.set_value();
+    QCOMPARE(background.get(), std::vector<std::string> {"/dev/ttyACM0"});
+    QCOMPARE(press.get(), std::vector<std::string> {"/dev/ttyACM0"});
+    QCOMPARE(machine.listings.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSystemPorts)

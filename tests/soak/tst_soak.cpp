@@ -13,7 +13,7 @@
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
-#include "serial/qt_serial_line.h"
+#include "serial/posix_serial_line.h"
 
 #include <algorithm>
 #include <atomic>
@@ -210,7 +210,7 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
     }
 
     PseudoTerminal board;
-    QtSerialLine line(PortsAre({board.devicePath()}));
+    PosixSerialLine line(PortsAre({board.devicePath()}));
     FrameChecker checker(board, expected);
 
     std::size_t sent = 0;

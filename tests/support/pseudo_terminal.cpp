@@ -59,6 +59,11 @@ termios PseudoTerminal::settings() const
     return attributes;
 }
 
+bool PseudoTerminal::setSettings(const termios &settings)
+{
+    return ::tcsetattr(m_slave, TCSANOW, &settings) == 0;
+}
+
 void PseudoTerminal::hangUp()
 {
     if (m_master >= 0)

@@ -20,6 +20,8 @@ public:
     // The device path a serial line opens, e.g. /dev/pts/3.
     const std::string &devicePath() const { return m_devicePath; }
     int masterHandle() const { return m_master; }
+    // The test's own hold on the port side, which keeps the terminal alive between opens.
+    int slaveHandle() const { return m_slave; }
 
     // Waits until count bytes have arrived or the wait is over; returns what arrived.
     std::vector<std::uint8_t> read(
@@ -29,6 +31,7 @@ public:
 
     // The line settings of the slave side as they stand now.
     termios settings() const;
+    bool setSettings(const termios &settings);
 
     // The far end hangs up: the master is closed, and the slave side sees a hang-up.
     void hangUp();

@@ -3,6 +3,7 @@
 #include "ui/frm_main.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 #include <QAccessible>
@@ -161,6 +162,7 @@ private slots:
     void sendsTheFrameOnAPseudoTerminal();
     void emptyPortShowsOneMessageAndSendsNothing();
     void realMessageBox();
+    void portListIsReadWhenTheWindowShows();
 
 private:
     QFont m_platformFont;
@@ -629,6 +631,25 @@ void TestFrmMain::realMessageBox()
     QVERIFY(quoted.found);
     QCOMPARE(quoted.text, typed);
     QCOMPARE(quoted.format, Qt::PlainText);
+}
+
+// The first listing of the ports costs twice the frame's time on the wire; it is done while the
+// user types, not on the first press.
+void TestFrmMain::portListIsReadWhenTheWindowShows()
+{
+    auto listings = std::make_shared<std::atomic<int>>(0);
+    const PortList counted = [listings] {
+        ++*listings;
+        return std::vector<std::string> {};
+    };
+    FrmMain window(MessageLog().Recorder(), counted);
+    QCOMPARE(listings->load(), 0);
+    QVERIFY(ShowActive(window));
+    QTRY_COMPARE_WITH_TIMEOUT(listings->load(), 1, 10'000);
+    window.hide();
+    QVERIFY(ShowActive(window));
+    QTest::qWait(50);
+    QCOMPARE(listings->load(), 1);
 }
 
 QTEST_MAIN(TestFrmMain)

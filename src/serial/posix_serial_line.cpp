@@ -1,0 +1,449 @@
+#include "serial/posix_serial_line.h"
+
+#include "runtime/action_error.h"
+#include "serial/console.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrim {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::array<std::pair<int, speed_t>, 18> speeds {
+    {{50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
+        {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
+        {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}}};
+
+std::optional<speed_t> SpeedOf(int baudRate)
+{
+    for (const auto &[rate, speed] : speeds) {
+        if (rate == baudRate)
+            return speed;
+    }
+    return std::nullopt;
+}
+
+std::string_view ParityName(Parity parity)
+{
+    switch (parity) {
+    case Parity::None:
+        return "no";
+    case Parity::Even:
+        return "even";
+    case Parity::Odd:
+        return "odd";
+    case Parity::Mark:
+        return "mark";
+    case Parity::Space:
+        return "space";
+    }
+    return "no";
+}
+
+std::string_view StopBitsName(StopBits stopBits)
+{
+    switch (stopBits) {
+    case StopBits::One:
+        return "1 stop bit";
+    case StopBits::OneAndHalf:
+        return "1.5 stop bits";
+    case StopBits::Two:
+        return "2 stop bits";
+    }
+    return "1 stop bit";
+}
+
+std::string Describe(const LineSettings &settings)
+{
+    return std::to_string(settings.baudRate) + " baud, " + std::to_string(settings.dataBits)
+        + " data bits, " + std::string(ParityName(settings.parity)) + " parity, "
+        + std::string(StopBitsName(settings.stopBits));
+}
+
+tcflag_t WordSize(int dataBits)
+{
+    switch (dataBits) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
+    }
+}
+
+tcflag_t ParityFlags(Parity parity)
+{
+    switch (parity) {
+    case Parity::None:
+        return 0;
+    case Parity::Even:
+        return PARENB;
+    case Parity::Odd:
+        return PARENB | PARODD;
+    case Parity::Mark:
+        return PARENB | CMSPAR | PARODD;
+    case Parity::Space:
+        return PARENB | CMSPAR;
+    }
+    return 0;
+}
+
+// The flags that decide what goes on the wire, for comparing what was asked with what holds.
+constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+constexpr tcflag_t softwareFlowFlags = IXON | IXOFF | IXANY;
+
+// Raw bytes at the given framing, with the modem lines and receiver as the kernel keeps them.
+termios RawSettings(termios settings, speed_t speed, const LineSettings &line)
+{
+    ::cfmakeraw(&settings);
+    settings.c_iflag &= ~softwareFlowFlags;
+    settings.c_cflag &= ~framingFlags;
+    // Where a UART has 1.5 stop bits at all, it gives them for a two-stop-bit 5-bit word.
+    const bool twoStopBits = line.stopBits != StopBits::One;
+    settings.c_cflag |= WordSize(line.dataBits) | ParityFlags(line.parity)
+        | (twoStopBits ? CSTOPB : 0) | CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    ::cfsetispeed(&settings, speed);
+    ::cfsetospeed(&settings, speed);
+    return settings;
+}
+
+bool Holds(const termios &asked, const termios &held)
+{
+    return ::cfgetospeed(&asked) == ::cfgetospeed(&held)
+        && ::cfgetispeed(&asked) == ::cfgetispeed(&held)
+        && (asked.c_cflag & framingFlags) == (held.c_cflag & framingFlags)
+        && (asked.c_iflag & softwareFlowFlags) == (held.c_iflag & softwareFlowFlags)
+        && (asked.c_oflag & OPOST) == (held.c_oflag & OPOST);
+}
+
+std::string PortCount(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " serial port" : " serial ports");
+}
+
+std::string DescribePorts(const std::vector<std::string> &ports)
+{
+    if (ports.empty()) {
+        return "This system has no serial port that this user may see: check that the adapter "
+               "is plugged in, and that you are in the serial ports' group (dialout).";
+    }
+    std::string text = "This system has " + PortCount(ports.size()) + ": ";
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(i + 1) + " = " + ports[i];
+    return text;
+}
+
+std::string GroupOf(const std::string &device)
+{
+    struct stat status = {};
+    if (::stat(device.c_str(), &status) != 0)
+        return "dialout";
+    const group *owner = ::getgrgid(status.st_gid);
+    return owner ? owner->gr_name : std::to_string(status.st_gid);
+}
+
+bool IsDisconnection(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+} // namespace
+
+int SystemPendingOutput(int handle)
+{
+    int pending = 0;
+    return ::ioctl(handle, TIOCOUTQ, &pending) == 0 ? pending : -1;
+}
+
+PosixSerialLine::PosixSerialLine(PortList ports, LineEnvironment environment)
+    : m_ports(std::move(ports))
+    , m_environment(std::move(environment))
+{ }
+
+PosixSerialLine::~PosixSerialLine()
+{
+    if (IsOpen())
+        Abandon();
+}
+
+void PosixSerialLine::SetPortNumber(std::int16_t number)
+{
+    if (number < 1) {
+        throw ActionError(FailureKind::SerialLine,
+            "Invalid port number " + std::to_string(number) + ": ports are numbered from 1");
+    }
+    if (IsOpen())
+        Fail("is open, so its number cannot change until it is closed", EBUSY);
+    m_portNumber = number;
+}
+
+void PosixSerialLine::SetSettings(const std::string &settings)
+{
+    const LineSettings parsed = ParseLineSettings(settings);
+    if (IsOpen())
+        Fail("is open, so its line settings cannot change until it is closed", EBUSY);
+    m_settings = parsed;
+}
+
+void PosixSerialLine::Open()
+{
+    if (IsOpen())
+        Fail("is already open", EBUSY);
+    const std::vector<std::string> ports = m_ports();
+    if (static_cast<std::size_t>(m_portNumber) > ports.size()) {
+        throw ActionError(FailureKind::SerialLine, ENODEV,
+            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports));
+    }
+    m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
+    CheckBeforeOpening(m_device);
+
+    m_handle = OpenDevice();
+    struct stat status = {};
+    if (::fstat(m_handle, &status) != 0 || ::isatty(m_handle) != 1)
+        CloseUnclaimedAndFail("is not a serial device", ENOTTY);
+    // The node may have been replaced since it was checked; what was opened is what counts.
+    if (const std::vector<dev_t> consoles = ActiveConsoles(m_environment.sysClassTty);
+        std::ranges::find(consoles, status.st_rdev) != consoles.end())
+        CloseUnclaimedAndFail("is this system's console. Ostrim does not write to it", EPERM);
+    Claim(status);
+    Configure();
+    m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
+}
+
+// Everything that can be told without opening the port: opening a real port raises its modem
+// lines, which the board, or the program that holds the port, would notice.
+void PosixSerialLine::CheckBeforeOpening(const std::string &device)
+{
+    struct stat status = {};
+    if (::stat(device.c_str(), &status) != 0)
+        Fail("does not exist or was disconnected", ENOENT);
+    if (!S_ISCHR(status.st_mode))
+        Fail("is not a serial device", ENOTTY);
+    if (IsConsole(device, ActiveConsoles(m_environment.sysClassTty)))
+        Fail("is this system's console. Ostrim does not write to it", EPERM);
+    if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing))
+        FailInUse(holder);
+
+    const std::string refused = "cannot be set to " + Describe(m_settings);
+    if (!SpeedOf(m_settings.baudRate))
+        Fail(refused + ": this system has no such speed", EINVAL);
+    if (m_settings.stopBits == StopBits::OneAndHalf && m_settings.dataBits != 5)
+        Fail(refused + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
+}
+
+int PosixSerialLine::OpenDevice()
+{
+    const int handle = ::open(m_device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle >= 0)
+        return handle;
+    const int error = errno;
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        Fail("does not exist or was disconnected", error);
+    case EACCES:
+    case EPERM:
+        Fail("cannot be used: permission denied. Join the group " + GroupOf(m_device)
+                + " (sudo usermod -aG " + GroupOf(m_device) + " $USER), then log out and in again",
+            error);
+    case EBUSY: // another program claimed the terminal with TIOCEXCL
+        FailInUse(OpenerOf(m_device, m_environment.sharing));
+    default:
+        Fail(std::string("cannot be opened: ") + std::strerror(error), error);
+    }
+}
+
+// The flock settles it between programs that open at the same moment, root ones included; only
+// its winner goes on to claim the terminal with TIOCEXCL, which keeps out later opens by ordinary
+// users. A loser leaves the terminal as it found it: it must not flush or unclaim the winner's.
+void PosixSerialLine::Claim(const struct stat &status)
+{
+    if (::flock(m_handle, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error != EWOULDBLOCK)
+            CloseUnclaimedAndFail(std::string("cannot be claimed: ") + std::strerror(error), error);
+        // The taker of a flock may have ended and left it to a child; the opener then tells who.
+        std::optional<int> holder = FlockOwner(status.st_dev, status.st_ino, m_environment.sharing);
+        if (!holder)
+            holder = OpenerOf(m_device, m_environment.sharing);
+        CloseUnclaimed();
+        FailInUse(holder);
+    }
+    if (::ioctl(m_handle, TIOCEXCL) != 0)
+        AbandonAndFail(std::string("cannot be claimed: ") + std::strerror(errno), errno);
+}
+
+void PosixSerialLine::Configure()
+{
+    termios saved {};
+    if (::tcgetattr(m_handle, &saved) != 0)
+        AbandonAndFail("is not a serial device", ENOTTY);
+    m_saved = saved;
+
+    const std::string refused = "cannot be set to " + Describe(m_settings);
+    const termios asked = RawSettings(saved, SpeedOf(m_settings.baudRate).value(), m_settings);
+    if (m_environment.driver.applySettings(m_handle, asked) != 0)
+        AbandonAndFail(refused + ": " + std::strerror(errno), errno);
+    // tcsetattr succeeds when the driver took any part of the settings; only reading them back
+    // tells whether the board will be spoken to as asked.
+    termios held {};
+    if (::tcgetattr(m_handle, &held) != 0 || !Holds(asked, held))
+        AbandonAndFail(refused, EINVAL);
+}
+
+void PosixSerialLine::Write(std::span<const std::uint8_t> bytes)
+{
+    if (!IsOpen())
+        Fail("is not open", EBADF);
+    m_sendDeadline = m_environment.now() + SendTimeout;
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t written = ::write(m_handle, bytes.data() + sent, bytes.size() - sent);
+        if (written > 0) {
+            sent += static_cast<std::size_t>(written);
+            continue;
+        }
+        const int error = written < 0 ? errno : EAGAIN;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN) {
+            WaitUntilWritable();
+            continue;
+        }
+        if (IsDisconnection(error) && sent == 0)
+            AbandonAndFail("was disconnected before the frame was sent", error);
+        if (IsDisconnection(error)) {
+            AbandonAndFail("was disconnected while the frame was written; it may not have been "
+                           "sent completely",
+                error);
+        }
+        AbandonAndFail(std::string("could not be written: ") + std::strerror(error), error);
+    }
+}
+
+// The timeout message stands for both places a frame can stall: in the write, or in the drain.
+void PosixSerialLine::WaitUntilWritable()
+{
+    const auto left
+        = std::chrono::ceil<std::chrono::milliseconds>(m_sendDeadline - m_environment.now());
+    if (left <= 0ms) {
+        AbandonAndFail("did not send the frame within 1 second, so it was discarded. Check the "
+                       "cable and the device's flow control",
+            ETIMEDOUT);
+    }
+    pollfd writable {m_handle, POLLOUT, 0};
+    ::poll(&writable, 1, static_cast<int>(left.count()));
+}
+
+void PosixSerialLine::Close()
+{
+    if (!IsOpen())
+        return;
+    DrainBeforeDeadline();
+    Release();
+}
+
+void PosixSerialLine::DrainBeforeDeadline()
+{
+    for (;;) {
+        const int pending = m_environment.driver.pendingOutput(m_handle);
+        if (pending == 0)
+            break;
+        if (pending < 0) {
+            AbandonAndFail("was disconnected after the frame was handed over; it may not have "
+                           "been sent completely",
+                errno);
+        }
+        if (m_environment.now() >= m_sendDeadline) {
+            AbandonAndFail("did not send the frame within 1 second, so it was discarded. Check "
+                           "the cable and the device's flow control",
+                ETIMEDOUT);
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    // The queue is empty; this waits only for the last character to leave the transmitter.
+    if (m_environment.driver.drain(m_handle) != 0) {
+        AbandonAndFail("was disconnected after the frame was handed over; it may not have been "
+                       "sent completely",
+            errno);
+    }
+}
+
+// Gives the port back as it was found: its own settings, no exclusive claim, no lock.
+void PosixSerialLine::Release()
+{
+    if (m_saved)
+        m_environment.driver.applySettings(m_handle, *m_saved);
+    m_saved.reset();
+    ::ioctl(m_handle, TIOCNXCL);
+    ::close(m_handle); // also drops the flock
+    m_handle = -1;
+}
+
+// Whatever did not leave is thrown away first, so that it cannot reach the board later, long
+// after the user was told it was not sent.
+void PosixSerialLine::Abandon()
+{
+    m_environment.driver.discardOutput(m_handle);
+    Release();
+}
+
+void PosixSerialLine::CloseUnclaimed()
+{
+    ::close(m_handle);
+    m_handle = -1;
+}
+
+void PosixSerialLine::CloseUnclaimedAndFail(const std::string &what, int number)
+{
+    CloseUnclaimed();
+    Fail(what, number);
+}
+
+void PosixSerialLine::AbandonAndFail(const std::string &what, int number)
+{
+    Abandon();
+    Fail(what, number);
+}
+
+bool PosixSerialLine::IsOpen() const
+{
+    return m_handle >= 0;
+}
+
+std::string PosixSerialLine::PortName() const
+{
+    return "Port " + std::to_string(m_portNumber) + " (" + m_device + ")";
+}
+
+void PosixSerialLine::FailInUse(std::optional<int> holder) const
+{
+    Fail("is " + InUseBy(holder, m_environment.sharing) + ". Close it and press again", EBUSY);
+}
+
+void PosixSerialLine::Fail(const std::string &what, int number) const
+{
+    throw ActionError(FailureKind::SerialLine, number, PortName() + " " + what + ".");
+}
+
+} // namespace ostrim

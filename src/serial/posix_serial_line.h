@@ -1,0 +1,94 @@
+#pragma once
+
+#include "serial/line_settings.h"
+#include "serial/port_sharing.h"
+#include "serial/serial_line.h"
+#include "serial/system_ports.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <termios.h>
+
+namespace ostrim {
+
+// Bytes still waiting in the system's output queue of an open port; -1 with errno set when it
+// cannot be told.
+int SystemPendingOutput(int handle);
+
+// The calls that reach the terminal driver, where a test must stand in for what a
+// pseudo-terminal cannot do: hold a parity or a word size, or keep bytes queued.
+struct TerminalDriver
+{
+    std::function<int(int handle, const termios &settings)> applySettings =
+        [](int handle, const termios &settings) { return ::tcsetattr(handle, TCSANOW, &settings); };
+    std::function<int(int handle)> pendingOutput = SystemPendingOutput;
+    std::function<int(int handle)> drain = ::tcdrain;
+    std::function<int(int handle)> discardOutput
+        = [](int handle) { return ::tcflush(handle, TCOFLUSH); };
+};
+
+// Everything outside the process that the line consults; tests point it at their own.
+struct LineEnvironment
+{
+    TerminalDriver driver;
+    SharingPlaces sharing;
+    std::filesystem::path sysClassTty {"/sys/class/tty"};
+    std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+};
+
+// A serial line on the terminal interface. Port n is the n-th entry of the port list. The port is
+// claimed for one open-write-close cycle only, and only when no other program holds it (a UUCP
+// lock file, a flock, an exclusive open) and it is not the system's console. Nothing is written to
+// disk: no lock file of our own, since a flock and TIOCEXCL claim the port without one.
+class PosixSerialLine final : public SerialLine
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    // Two bytes take 8.3 ms at 2400 baud; a frame not out after 120 times that is stuck.
+    static constexpr std::chrono::milliseconds SendTimeout {1000};
+
+    explicit PosixSerialLine(PortList ports = SystemPortList {}, LineEnvironment environment = {});
+    ~PosixSerialLine() override;
+    PosixSerialLine(const PosixSerialLine &) = delete;
+    PosixSerialLine &operator=(const PosixSerialLine &) = delete;
+
+    void SetPortNumber(std::int16_t number) override;
+    void SetSettings(const std::string &settings) override;
+    void Open() override;
+    void Write(std::span<const std::uint8_t> bytes) override;
+    void Close() override;
+    bool IsOpen() const override;
+
+private:
+    std::string PortName() const;
+    [[noreturn]] void Fail(const std::string &what, int number) const;
+    [[noreturn]] void FailInUse(std::optional<int> holder) const;
+    [[noreturn]] void AbandonAndFail(const std::string &what, int number);
+    void CheckBeforeOpening(const std::string &device);
+    int OpenDevice();
+    void Claim(const struct stat &status);
+    void Configure();
+    void WaitUntilWritable();
+    void DrainBeforeDeadline();
+    void Release();
+    void Abandon();
+    void CloseUnclaimed();
+    [[noreturn]] void CloseUnclaimedAndFail(const std::string &what, int number);
+
+    PortList m_ports;
+    LineEnvironment m_environment;
+    std::int16_t m_portNumber = 1;
+    LineSettings m_settings;
+    std::string m_device;
+    int m_handle = -1;
+    std::optional<termios> m_saved; // the port's own settings, given back when it is released
+    Clock::time_point m_sendDeadline; // from the write on, for write and drain together
+};
+
+} // namespace ostrim

@@ -1,0 +1,684 @@
+#include "action_fixtures.h"
+#include "output/set_outputs.h"
+#include "pseudo_terminal.h"
+#include "runtime/action_error.h"
+#include "serial/posix_serial_line.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace ostrim;
+using namespace std::chrono_literals;
+
+namespace {
+
+gid_t GroupOf(const std::string &path)
+{
+    struct stat info = {};
+    ::stat(path.c_str(), &info);
+    return info.st_gid;
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+const OutputStates outputs1And3 {1, 0, 1, 0};
+const Bytes frame7A0 {0x07, 0xA0};
+
+// Settings that differ from the line's in every respect a test looks at, so that whatever the
+// line leaves behind shows.
+termios CookedAt9600(termios settings)
+{
+    settings.c_oflag |= OPOST;
+    settings.c_iflag |= IXON;
+    settings.c_lflag |= ICANON | ECHO;
+    ::cfsetispeed(&settings, B9600);
+    ::cfsetospeed(&settings, B9600);
+    return settings;
+}
+
+bool SameSettings(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag
+        && a.c_lflag == b.c_lflag && ::cfgetospeed(&a) == ::cfgetospeed(&b);
+}
+
+// A sysfs of the test's own in which the given terminal is the active console.
+class ConsoleDeclared
+{
+public:
+    explicit ConsoleDeclared(const std::string &devicePath)
+    {
+        struct stat status = {};
+        ::stat(devicePath.c_str(), &status);
+        const std::filesystem::path sys = path();
+        std::filesystem::create_directories(sys / "console");
+        std::filesystem::create_directories(sys / "ttyS0");
+        std::ofstream(sys / "console" / "active") << "ttyS0\n";
+        std::ofstream(sys / "ttyS0" / "dev")
+            << major(status.st_rdev) << ':' << minor(status.st_rdev) << '\n';
+    }
+    std::filesystem::path path() const { return m_dir.path().toStdString(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The steady clock as the line sees it, moved on by the test: a deadline can then be checked
+// exactly, whatever else the machine is doing.
+class TestClock
+{
+public:
+    std::function<PosixSerialLine::Clock::time_point()> function()
+    {
+        return [this] { return m_now += step; };
+    }
+    PosixSerialLine::Clock::time_point now() const { return m_now; }
+    void advance(std::chrono::milliseconds by) { m_now += by; }
+
+    static constexpr std::chrono::milliseconds step {10};
+
+private:
+    PosixSerialLine::Clock::time_point m_now = PosixSerialLine::Clock::now();
+};
+
+std::string FailureOf(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const ActionError &error) {
+        return error.message();
+    }
+    return "no failure";
+}
+
+// Runs the step in a child process, for what must not touch this one (giving up root, a mount
+// namespace of its own), and gives back the text the step gave.
+std::string InChild(const std::function<std::string()> &step)
+{
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0)
+        return "cannot make a pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        const std::string text = step();
+        [[maybe_unused]] const auto written = ::write(pipeEnds[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(pipeEnds[0]);
+    ::waitpid(child, nullptr, 0);
+    return text;
+}
+
+std::string OpenFailure(PosixSerialLine &line)
+{
+    try {
+        line.Open();
+    } catch (const ActionError &error) {
+        if (line.IsOpen())
+            return "failed, yet the port is open";
+        return error.message();
+    }
+    line.Close();
+    return "opened";
+}
+
+} // namespace
+
+class TestPosixSerialLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sendsTheFrameAndCloses();
+    void twoPressesSendTwoFrames();
+    void appliesLineSettings_data();
+    void appliesLineSettings();
+    void settingsHandedToTheDriver_data();
+    void settingsHandedToTheDriver();
+    void refusedSettingsLeaveThePortAsItWas_data();
+    void refusedSettingsLeaveThePortAsItWas();
+    void portIsGivenBackAsItWasFound();
+    void settingsWaitForTheNextOpen();
+    void refusesPortNumbersBelowOne_data();
+    void refusesPortNumbersBelowOne();
+    void openFailures_data();
+    void openFailures();
+    void consoleIsNeverOpened_data();
+    void consoleIsNeverOpened();
+    void drainWaitsForTheTransmitter();
+    void failedDrainDiscardsTheFrame_data();
+    void failedDrainDiscardsTheFrame();
+    void oneDeadlineFromTheWrite_data();
+    void oneDeadlineFromTheWrite();
+    void permissionDeniedNamesTheGroup();
+    void thousandActionsLeaveNoDescriptorOpen();
+};
+
+void TestPosixSerialLine::sendsTheFrameAndCloses()
+{
+    PseudoTerminal board;
+    PosixSerialLine line(PortsAre({board.devicePath()}));
+    EntriesWindow entries("1", "7", outputs1And3);
+
+    SetOutputs(entries, line);
+
+    QCOMPARE(entries.messages, QStringList());
+    QCOMPARE(board.read(2), frame7A0);
+    QVERIFY(!line.IsOpen());
+    QCOMPARE(board.readAll(50ms), Bytes {});
+}
+
+void TestPosixSerialLine::twoPressesSendTwoFrames()
+{
+    PseudoTerminal board;
+    PosixSerialLine line(PortsAre({"/dev/no-such-port", board.devicePath()}));
+    EntriesWindow first("2", "7", outputs1And3);
+    EntriesWindow second("2", "255", {1, 1, 1, 1});
+
+    SetOutputs(first, line);
+    SetOutputs(second, line);
+
+    QCOMPARE(board.read(4), (Bytes {0x07, 0xA0, 0xFF, 0xF0}));
+    QVERIFY(first.messages.isEmpty() && second.messages.isEmpty());
+}
+
+// What a pseudo-terminal can hold: any speed and stop bits, but only 8 data bits and no parity.
+void TestPosixSerialLine::appliesLineSettings_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<speed_t>("speed");
+    QTest::addColumn<bool>("twoStopBits");
+
+    QTest::newRow("2400,N,8,1") << "2400,N,8,1" << speed_t {B2400} << false;
+    QTest::newRow("9600,N,8,2") << "9600,N,8,2" << speed_t {B9600} << true;
+    QTest::newRow("19200,N,8,1") << "19200,N,8,1" << speed_t {B19200} << false;
+}
+
+void TestPosixSerialLine::appliesLineSettings()
+{
+    QFETCH(QString, settings);
+    QFETCH(speed_t, speed);
+    QFETCH(bool, twoStopBits);
+
+    PseudoTerminal board;
+    PosixSerialLine line(PortsAre({board.devicePath()}));
+    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
+    line.SetPortNumber(1);
+    line.SetSettings(settings.toStdString());
+    line.Open();
+    const termios applied = board.settings();
+    line.Close();
+
+    QCOMPARE(cfgetospeed(&applied), speed);
+    QCOMPARE(cfgetispeed(&applied), speed);
+    QCOMPARE(applied.c_cflag & CSIZE, tcflag_t {CS8});
+    QCOMPARE(applied.c_cflag & PARENB, tcflag_t {0});
+    QCOMPARE((applied.c_cflag & CSTOPB) != 0, twoStopBits);
+    QCOMPARE(applied.c_cflag & CRTSCTS, tcflag_t {0});
+    QCOMPARE(applied.c_cflag & (CLOCAL | CREAD), tcflag_t {CLOCAL | CREAD});
+    QCOMPARE(applied.c_iflag & (IXON | IXOFF), tcflag_t {0});
+    QCOMPARE(applied.c_oflag & OPOST, tcflag_t {0}); // bytes leave as they are, 0x0A included
+    QCOMPARE(applied.c_lflag & (ICANON | ECHO), tcflag_t {0});
+}
+
+// What a pseudo-terminal cannot hold is checked where the line hands it to the driver.
+void TestPosixSerialLine::settingsHandedToTheDriver_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<speed_t>("speed");
+    QTest::addColumn<tcflag_t>("framing");
+    QTest::addColumn<bool>("holds"); // on a pseudo-terminal
+
+    QTest::newRow("2400,N,8,1") << "2400,N,8,1" << speed_t {B2400} << tcflag_t {CS8} << true;
+    QTest::newRow("9600,E,7,2: even parity")
+        << "9600,E,7,2" << speed_t {B9600} << tcflag_t {CS7 | PARENB | CSTOPB} << false;
+    QTest::newRow("300,O,6,1: odd parity")
+        << "300,O,6,1" << speed_t {B300} << tcflag_t {CS6 | PARENB | PARODD} << false;
+    QTest::newRow("1200,M,8,1: mark parity")
+        << "1200,M,8,1" << speed_t {B1200} << tcflag_t {CS8 | PARENB | CMSPAR | PARODD} << false;
+    QTest::newRow("4800,S,8,1: space parity")
+        << "4800,S,8,1" << speed_t {B4800} << tcflag_t {CS8 | PARENB | CMSPAR} << false;
+    QTest::newRow("110,N,5,1.5: 1.5 stop bits with 5 data bits")
+        << "110,N,5,1.5" << speed_t {B110} << tcflag_t {CS5 | CSTOPB} << false;
+}
+
+void TestPosixSerialLine::settingsHandedToTheDriver()
+{
+    QFETCH(QString, settings);
+    QFETCH(speed_t, speed);
+    QFETCH(tcflag_t, framing);
+    QFETCH(bool, holds);
+
+    PseudoTerminal board;
+    std::vector<termios> handed;
+    LineEnvironment environment;
+    environment.driver.applySettings = [&](int handle, const termios &settings) {
+        handed.push_back(settings);
+        return ::tcsetattr(handle, TCSANOW, &settings);
+    };
+    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    line.SetSettings(settings.toStdString());
+    const std::string failure = OpenFailure(line);
+
+    QVERIFY(!handed.empty());
+    const termios &asked = handed.front();
+    QCOMPARE(cfgetospeed(&asked), speed);
+    QCOMPARE(cfgetispeed(&asked), speed);
+    QCOMPARE(asked.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), framing);
+    QCOMPARE(asked.c_iflag & (IXON | IXOFF | IXANY), tcflag_t {0});
+    // Refused by reading back: what the driver silently changed is not taken for what was asked.
+    QCOMPARE(failure == "opened", holds);
+    if (!holds)
+        QVERIFY2(failure.find(") cannot be set to ") != std::string::npos, failure.c_str());
+}
+
+void TestPosixSerialLine::refusedSettingsLeaveThePortAsItWas_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("driver"); // how tcsetattr answers
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("1.5 stop bits with 8 data bits")
+        << "2400,N,8,1.5"
+        << "applies"
+        << "cannot be set to 2400 baud, 8 data bits, no parity, 1.5 stop bits: 1.5 stop bits "
+           "exist only with 5 data bits.";
+    QTest::newRow("a speed this system does not have")
+        << "14400,N,8,1"
+        << "applies"
+        << "cannot be set to 14400 baud, 8 data bits, no parity, 1 stop bit: this system has no "
+           "such speed.";
+    QTest::newRow("the driver refuses")
+        << "2400,N,8,1"
+        << "refuses"
+        << "cannot be set to 2400 baud, 8 data bits, no parity, 1 stop bit: Invalid argument.";
+    QTest::newRow("the driver says yes and changes nothing")
+        << "2400,N,8,1"
+        << "ignores"
+        << "cannot be set to 2400 baud, 8 data bits, no parity, 1 stop bit.";
+}
+
+void TestPosixSerialLine::refusedSettingsLeaveThePortAsItWas()
+{
+    QFETCH(QString, settings);
+    QFETCH(QString, driver);
+    QFETCH(QString, message);
+
+    PseudoTerminal board;
+    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
+    const termios before = board.settings();
+    bool opened = false;
+    LineEnvironment environment;
+    environment.driver.applySettings = [&](int handle, const termios &settings) {
+        if (!opened) { // the first call configures; a later one gives the port back
+            opened = true;
+            if (driver == "refuses")
+                return errno = EINVAL, -1;
+            if (driver == "ignores")
+                return 0;
+        }
+        return ::tcsetattr(handle, TCSANOW, &settings);
+    };
+    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    line.SetSettings(settings.toStdString());
+
+    const std::string failure = OpenFailure(line);
+    QCOMPARE(QString::fromStdString(failure),
+        QString::fromStdString("Port 1 (" + board.devicePath() + ") ") + message);
+    QVERIFY(SameSettings(board.settings(), before));
+    QCOMPARE(board.readAll(50ms), Bytes {});
+}
+
+void TestPosixSerialLine::portIsGivenBackAsItWasFound()
+{
+    PseudoTerminal board;
+    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
+    const termios before = board.settings();
+    PosixSerialLine line(PortsAre({board.devicePath()}));
+    line.SetSettings("2400,N,8,1");
+    line.Open();
+    int exclusive = 0;
+    QVERIFY(::ioctl(board.slaveHandle(), TIOCGEXCL, &exclusive) == 0);
+    QCOMPARE(exclusive, 1);
+    line.Write(frame7A0);
+    line.Close();
+
+    QVERIFY(SameSettings(board.settings(), before));
+    QVERIFY(::ioctl(board.slaveHandle(), TIOCGEXCL, &exclusive) == 0);
+    QCOMPARE(exclusive, 0);
+    QCOMPARE(board.read(2), frame7A0);
+}
+
+void TestPosixSerialLine::settingsWaitForTheNextOpen()
+{
+    PseudoTerminal board;
+    PosixSerialLine line(PortsAre({board.devicePath()}));
+    const termios before = board.settings();
+    line.SetPortNumber(1);
+    line.SetSettings("300,N,8,1");
+    const termios after = board.settings();
+    QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QVERIFY(!line.IsOpen());
+}
+
+void TestPosixSerialLine::refusesPortNumbersBelowOne_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::newRow("0") << 0;
+    QTest::newRow("-1") << -1;
+    QTest::newRow("-32768") << -32768;
+}
+
+void TestPosixSerialLine::refusesPortNumbersBelowOne()
+{
+    QFETCH(int, number);
+    PosixSerialLine line(PortsAre({}));
+    QVERIFY_THROWS_EXCEPTION(ActionError, line.SetPortNumber(static_cast<std::int16_t>(number)));
+    QVERIFY(!line.IsOpen());
+}
+
+void TestPosixSerialLine::openFailures_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<int>("portNumber");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("beyond the list: what exists is shown")
+        << QStringList {"/dev/ttyS9", "/dev/ttyUSB0"} << 3
+        << "Port 3 does not exist. This system has 2 serial ports: 1 = /dev/ttyS9, 2 = "
+           "/dev/ttyUSB0";
+    QTest::newRow("one port: singular") << QStringList {"/dev/ttyUSB0"} << 2
+                                        << "Port 2 does not exist. This system has 1 serial "
+                                           "port: 1 = /dev/ttyUSB0";
+    QTest::newRow("no port at all: says so and mentions permissions")
+        << QStringList {} << 1
+        << "Port 1 does not exist. This system has no serial port that this user may see";
+    QTest::newRow("device gone since it was listed")
+        << QStringList {"/dev/ttyUSB-unplugged"} << 1
+        << "Port 1 (/dev/ttyUSB-unplugged) does not exist or was disconnected.";
+    QTest::newRow("a directory is not a serial device")
+        << QStringList {"/dev"} << 1 << "Port 1 (/dev) is not a serial device.";
+    QTest::newRow("a character device that is no terminal")
+        << QStringList {"/dev/null"} << 1 << "Port 1 (/dev/null) is not a serial device.";
+}
+
+void TestPosixSerialLine::openFailures()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(int, portNumber);
+    QFETCH(QString, message);
+
+    std::vector<std::string> paths;
+    for (const QString &device : devices)
+        paths.push_back(device.toStdString());
+    PosixSerialLine line(PortsAre(paths));
+    line.SetPortNumber(static_cast<std::int16_t>(portNumber));
+    const QString failure = QString::fromStdString(OpenFailure(line));
+    QVERIFY2(failure.startsWith(message), qPrintable(failure));
+}
+
+// Port 1 is the console, a link to it, or a path with another terminal bound over it (and the
+// other way round); a bind mount is made in a child of its own mount namespace.
+void TestPosixSerialLine::consoleIsNeverOpened_data()
+{
+    QTest::addColumn<QString>("port"); // console, link, other
+    QTest::addColumn<QString>("boundOver"); // what is bound over the port's path, if anything
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("the console: refused") << "console"
+                                          << "" << true;
+    QTest::newRow("a link to the console: refused") << "link"
+                                                    << "" << true;
+    QTest::newRow("the console bound over another terminal's path: refused") << "other"
+                                                                             << "console" << true;
+    QTest::newRow("another terminal bound over the console's path: sent to that terminal")
+        << "console"
+        << "other" << false;
+}
+
+void TestPosixSerialLine::consoleIsNeverOpened()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, boundOver);
+    QFETCH(bool, refused);
+
+    PseudoTerminal console;
+    PseudoTerminal other;
+    const ConsoleDeclared sysfs(console.devicePath());
+    const std::string link = sysfs.path() / "serial-link";
+    QVERIFY(::symlink(console.devicePath().c_str(), link.c_str()) == 0);
+    const std::map<QString, std::string> paths {
+        {"console", console.devicePath()}, {"link", link}, {"other", other.devicePath()}};
+    QVERIFY(console.setSettings(CookedAt9600(console.settings())));
+    const termios consoleBefore = console.settings();
+    // Opening a real console's port would already raise its modem lines.
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(opens >= 0);
+    QVERIFY(::inotify_add_watch(opens, console.devicePath().c_str(), IN_OPEN) >= 0);
+
+    const std::string portPath = paths.at(port);
+    const auto press = [&] {
+        LineEnvironment environment;
+        environment.sysClassTty = sysfs.path();
+        PosixSerialLine line(PortsAre({portPath}), environment);
+        EntriesWindow entries("1", "7", outputs1And3);
+        SetOutputs(entries, line);
+        return entries.messages.join('\n').toStdString();
+    };
+    const std::string message = boundOver.isEmpty() ? press() : InChild([&]() -> std::string {
+        if (::unshare(CLONE_NEWNS) != 0
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount(paths.at(boundOver).c_str(), portPath.c_str(), nullptr, MS_BIND, nullptr)
+                != 0)
+            return "cannot bind: " + std::string(std::strerror(errno));
+        return press();
+    });
+    if (message.starts_with("cannot bind"))
+        QSKIP(message.c_str());
+
+    if (refused) {
+        QCOMPARE(QString::fromStdString(message),
+            QString::fromStdString("Port 1 (" + portPath
+                + ") is this system's console. Ostrim does not write to it."));
+        QCOMPARE(other.readAll(50ms), Bytes {});
+    } else {
+        QCOMPARE(QString::fromStdString(message), QString());
+        QCOMPARE(other.read(2), frame7A0);
+    }
+    QCOMPARE(console.readAll(50ms), Bytes {});
+    QVERIFY(SameSettings(console.settings(), consoleBefore));
+    inotify_event event {};
+    QCOMPARE(::read(opens, &event, sizeof event), ssize_t {-1});
+    ::close(opens);
+}
+
+// A pseudo-terminal has no output queue, so the driver's side of the drain is recorded here.
+void TestPosixSerialLine::drainWaitsForTheTransmitter()
+{
+    PseudoTerminal board;
+    std::vector<std::string> calls;
+    int queued = 2;
+    LineEnvironment environment;
+    environment.driver.applySettings = [&](int handle, const termios &settings) {
+        calls.push_back("settings");
+        return ::tcsetattr(handle, TCSANOW, &settings);
+    };
+    environment.driver.pendingOutput = [&](int) {
+        calls.push_back("queued " + std::to_string(queued));
+        return queued > 0 ? queued-- : 0;
+    };
+    environment.driver.drain = [&](int handle) {
+        calls.push_back("drain");
+        return ::tcdrain(handle);
+    };
+    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    EntriesWindow entries("1", "7", outputs1And3);
+    SetOutputs(entries, line);
+
+    QCOMPARE(entries.messages, QStringList {});
+    // Configured, the queue watched until empty, the transmitter drained, then given back.
+    QCOMPARE(calls,
+        (std::vector<std::string> {
+            "settings", "queued 2", "queued 1", "queued 0", "drain", "settings"}));
+    QCOMPARE(board.read(2), frame7A0);
+}
+
+// A pseudo-terminal passes bytes on at once, so what the line discards is recorded at the driver.
+void TestPosixSerialLine::failedDrainDiscardsTheFrame_data()
+{
+    QTest::addColumn<int>("queued"); // what TIOCOUTQ reports; -1 for EIO
+    QTest::addColumn<int>("drained"); // what tcdrain returns; -1 for EIO
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("the queue never empties: discarded after 1 second")
+        << 2 << 0
+        << "did not send the frame within 1 second, so it was discarded. Check the cable and the "
+           "device's flow control.";
+    QTest::newRow("the queue cannot be read: disconnected")
+        << -1 << 0
+        << "was disconnected after the frame was handed over; it may not have been sent "
+           "completely.";
+    QTest::newRow("the transmitter fails to drain: disconnected")
+        << 0 << -1
+        << "was disconnected after the frame was handed over; it may not have been sent "
+           "completely.";
+}
+
+void TestPosixSerialLine::failedDrainDiscardsTheFrame()
+{
+    QFETCH(int, queued);
+    QFETCH(int, drained);
+    QFETCH(QString, message);
+
+    PseudoTerminal board;
+    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
+    const termios before = board.settings();
+    std::vector<std::string> calls;
+    LineEnvironment environment;
+    environment.driver.pendingOutput = [&](int) { return queued < 0 ? errno = EIO, -1 : queued; };
+    environment.driver.drain = [&](int) { return drained < 0 ? errno = EIO, -1 : drained; };
+    environment.driver.applySettings = [&](int handle, const termios &settings) {
+        calls.push_back("settings");
+        return ::tcsetattr(handle, TCSANOW, &settings);
+    };
+    environment.driver.discardOutput = [&](int handle) {
+        calls.push_back("discard");
+        return ::tcflush(handle, TCOFLUSH);
+    };
+    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    EntriesWindow entries("1", "7", outputs1And3);
+    SetOutputs(entries, line);
+
+    QCOMPARE(entries.messages,
+        QStringList {QString::fromStdString("Port 1 (" + board.devicePath() + ") ") + message});
+    QVERIFY(!line.IsOpen());
+    // Discarded before the port is given back, so nothing of it goes out at the old settings.
+    QCOMPARE(calls, (std::vector<std::string> {"settings", "discard", "settings"}));
+    QVERIFY(SameSettings(board.settings(), before));
+}
+
+// However long the write took, the drain has only what is left of the one second.
+void TestPosixSerialLine::oneDeadlineFromTheWrite_data()
+{
+    QTest::addColumn<int>("writeToCloseMs");
+    QTest::newRow("closed at once") << 0;
+    QTest::newRow("closed 900 ms after the write") << 900;
+    QTest::newRow("closed after the deadline") << 1500;
+}
+
+void TestPosixSerialLine::oneDeadlineFromTheWrite()
+{
+    QFETCH(int, writeToCloseMs);
+    PseudoTerminal board;
+    TestClock clock;
+    LineEnvironment environment;
+    environment.now = clock.function();
+    environment.driver.pendingOutput = [](int) { return 2; };
+    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    line.Open();
+    line.Write(frame7A0);
+    const auto deadline = clock.now() + 1s;
+    clock.advance(std::chrono::milliseconds(writeToCloseMs));
+    const auto closedAt = clock.now();
+
+    const std::string failure = FailureOf([&] { line.Close(); });
+    QVERIFY2(failure.find("within 1 second") != std::string::npos, failure.c_str());
+    QVERIFY(!line.IsOpen());
+    // Given up at the deadline, or at once when the close came after it; not a second later.
+    QVERIFY(clock.now() >= deadline);
+    QVERIFY(clock.now() <= std::max(deadline, closedAt) + 2 * TestClock::step);
+}
+
+// Root may open any device, so the refusal is seen from a child that has given up root.
+void TestPosixSerialLine::permissionDeniedNamesTheGroup()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to start a child as another user");
+    PseudoTerminal board;
+    QVERIFY(::chmod(board.devicePath().c_str(), 0600) == 0);
+
+    const std::string message = InChild([&] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            return std::string("still root");
+        PosixSerialLine line(PortsAre({board.devicePath()}));
+        return OpenFailure(line);
+    });
+
+    const group *owner = ::getgrgid(GroupOf(board.devicePath()));
+    QVERIFY(owner);
+    const std::string expected = "Port 1 (" + board.devicePath()
+        + ") cannot be used: permission denied. Join the group " + owner->gr_name;
+    QVERIFY2(message.starts_with(expected), message.c_str());
+}
+
+void TestPosixSerialLine::thousandActionsLeaveNoDescriptorOpen()
+{
+    PseudoTerminal board;
+    PosixSerialLine line(PortsAre({board.devicePath()}));
+    const EntriesWindow valid("1", "7", outputs1And3);
+    const EntriesWindow missingPort("2", "7", outputs1And3);
+    const EntriesWindow badAddress("1", "12x", outputs1And3);
+
+    const int before = OpenFileDescriptorCount();
+    for (int press = 0; press < 1000; ++press) {
+        const bool fails = press % 10 == 3 || press % 10 == 7;
+        EntriesWindow entries = press % 10 == 3 ? missingPort
+            : press % 10 == 7                   ? badAddress
+                                                : valid;
+        SetOutputs(entries, line);
+        if (!fails) {
+            QCOMPARE(entries.messages.size(), 0);
+            QCOMPARE(board.read(2), frame7A0);
+        } else {
+            QCOMPARE(entries.messages.size(), 1);
+        }
+    }
+    QCOMPARE(OpenFileDescriptorCount(), before);
+    QVERIFY(!line.IsOpen());
+}
+
+QTEST_GUILESS_MAIN(TestPosixSerialLine)
+#include "tst_posix_serial_line.moc"
