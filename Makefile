@@ -6,7 +6,7 @@ ifeq ($(CI),true)
 CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test run clean fuzz sanitize soak bench
+.PHONY: all deps configure build test run clean fuzz sanitize soak bench package package-check
 
 all: build
 
@@ -19,7 +19,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The program alone: the tests, fuzzers and benchmarks are built by `make test` and `make bench`.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrim
 	@$(BUILD)/ostrim
 
 test: build
@@ -54,5 +56,21 @@ bench: deps
 	@cmake --build $(BUILD) -j $(JOBS)
 	@bash bench/run.sh $(BUILD)
 
+# The Debian package, from a build of its own with Debian's flags (hardening included) and without
+# the tests; writes $(PACKAGE_BUILD)/ostrim_<version>_<arch>.deb.
+PACKAGE_BUILD ?= build-package
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: deps
+	@CXXFLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" LDFLAGS="$$($(DEB_FLAGS) LDFLAGS)" \
+		cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	@cd $(PACKAGE_BUILD) && rm -f ostrim_*.deb && cpack >/dev/null
+	@ls $(PACKAGE_BUILD)/ostrim_*.deb
+
+# lintian, then an install, a run and a purge in a fresh Debian 12 made by debootstrap. Needs root.
+package-check: package
+	@bash scripts/install-deps.sh package
+	@bash scripts/package-check.sh $(PACKAGE_BUILD)/ostrim_*.deb
+
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)

@@ -9,10 +9,17 @@ packages=(
   # The window's tests: a font to measure captions with, the desktop entry's validator, and a
   # Windows resource compiler to check the resource script with.
   fonts-dejavu-core desktop-file-utils binutils-mingw-w64-x86-64
+  # The scalable icon's renderer, the AppStream validator and man, for the resources' tests;
+  # dpkg-buildflags and dpkg-shlibdeps for `make package`.
+  qt6-svg-dev appstream man-db dpkg-dev
 )
 # `install-deps.sh bench` adds what only `make bench` needs.
 if [[ ${1:-} == bench ]]; then
   packages+=(libbenchmark-dev xvfb xauth libxcb1-dev libxcb-damage0-dev dbus-daemon python3-serial)
+fi
+# `install-deps.sh package` adds what only `make package-check` needs.
+if [[ ${1:-} == package ]]; then
+  packages+=(lintian debootstrap)
 fi
 
 missing=()

@@ -1,3 +1,5 @@
+#include "cli/command_line.h"
+#include "cli/run_command.h"
 #include "ostrim_version.h"
 #include "ui/app_icon.h"
 #include "ui/frm_main.h"
@@ -6,6 +8,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Decided before any application object exists: the command line must run without a display.
+    if (!ostrim::WantsWindow(argc))
+        return ostrim::RunCommandLine(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrim"));
     QApplication::setApplicationVersion(QString::fromLatin1(ostrim::VersionText));

@@ -1,35 +1,35 @@
 #include "ui/app_icon.h"
 
-#include <QImageReader>
 #include <QPixmap>
-
-// The resource lives in a static library, where nothing else would pull it into the program.
-static void InitIconResource()
-{
-    Q_INIT_RESOURCE(ostrim);
-}
 
 namespace ostrim {
 namespace {
 
-// Left to guess the format, the reader loads every image plugin on the system (SVG, JPEG, GIF,
-// ICO and the libraries behind them) to ask each whether it knows the file, which costs the
-// program several hundred KiB at start. Told the format, it goes straight to Qt's own XPM reader.
-QPixmap ReadXpm(const QString &path)
-{
-    QImageReader reader(path, "xpm");
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
-}
+// The images are compiled in as XPM arrays, which QImage reads itself: loading them by file name
+// would go through QImageReader, which loads every image-format plugin at start-up to find the
+// one that reads XPM.
+#include "ostrim-16.xpm"
+#include "ostrim-32.xpm"
 
 } // namespace
 
+QImage AppIconImage(int size)
+{
+    switch (size) {
+    case 16:
+        return QImage(ostrim_16);
+    case 32:
+        return QImage(ostrim_32);
+    default:
+        return {};
+    }
+}
+
 QIcon AppIcon()
 {
-    InitIconResource();
     QIcon icon;
-    icon.addPixmap(ReadXpm(QStringLiteral(":/icons/ostrim-32.xpm")));
-    icon.addPixmap(ReadXpm(QStringLiteral(":/icons/ostrim-16.xpm")));
+    for (const int size : {32, 16})
+        icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
     return icon;
 }
 

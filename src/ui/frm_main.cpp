@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include "serial/port_details.h"
 #include "ui/window_scale.h"
 
 #include <limits>
@@ -97,6 +98,8 @@ FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
     SetupLabel(*m_label1, QStringLiteral("Label1"));
     SetupLabel(*m_label2, QStringLiteral("Label2"));
 
+    m_txtPort->installEventFilter(this);
+
     SetTabOrder();
     ArrangeControls();
     m_command1->setFocus();
@@ -148,6 +151,17 @@ void FrmMain::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         ArrangeControls();
     QWidget::changeEvent(event);
+}
+
+// The ports are listed when the tooltip is asked for, not before: listing them takes time, and
+// adapters come and go while the window is open.
+bool FrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_txtPort && event->type() == QEvent::ToolTip) {
+        const std::string ports = PortListText(SystemPortDetails(m_ports()));
+        m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // Listing the ports takes about twice as long as the frame on the wire; done while the user

@@ -1,6 +1,8 @@
 # Installs the build into a fresh prefix and checks what a desktop needs to find and start the
-# program: the executable, a valid desktop entry that names it, and the icon at both sizes.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DVALIDATE=desktop-file-validate -P check_install.cmake
+# program: the executable, a valid desktop entry that names it, the icon at both sizes and
+# scalable, and what a package carries besides: metadata, man page, copyright and changelog.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DVALIDATE=desktop-file-validate -DAPPSTREAM_ID=...
+#     -P check_install.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -35,9 +37,30 @@ foreach(expected "Name=Ostrim" "Exec=ostrim" "Icon=ostrim" "Type=Application"
     message(FATAL_ERROR "the desktop entry lacks ${expected}")
   endif()
 endforeach()
-list(FILTER lines INCLUDE REGEX "^Categories=")
-if(NOT lines MATCHES "^Categories=(.*;)?Utility;")
-  message(FATAL_ERROR "the desktop entry is not in the Utility category: ${lines}")
+set(categories "${lines}")
+list(FILTER categories INCLUDE REGEX "^Categories=")
+if(NOT categories MATCHES "^Categories=(.*;)?Utility;")
+  message(FATAL_ERROR "the desktop entry is not in the Utility category: ${categories}")
+endif()
+set(keywords "${lines}")
+list(FILTER keywords INCLUDE REGEX "^Keywords=")
+if(NOT keywords MATCHES "^Keywords=(.*;)?serial;")
+  message(FATAL_ERROR "the desktop entry has no Keywords= with serial: ${keywords}")
+endif()
+
+foreach(file
+    share/icons/hicolor/scalable/apps/ostrim.svg
+    share/metainfo/${APPSTREAM_ID}.metainfo.xml
+    share/man/man1/ostrim.1.gz
+    share/doc/ostrim/copyright
+    share/doc/ostrim/changelog.gz)
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "${file} was not installed")
+  endif()
+endforeach()
+file(STRINGS "${PREFIX}/share/doc/ostrim/copyright" no_license REGEX "No license has been chosen")
+if(NOT no_license)
+  message(FATAL_ERROR "the copyright file does not say that no license has been chosen")
 endif()
 
 # Width and height of a PNG stand in its header at byte 16, four bytes each.

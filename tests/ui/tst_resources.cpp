@@ -1,11 +1,16 @@
 #include "ostrim_version.h"
 #include "ui/app_icon.h"
+#include "ui/frm_main.h"
 
 #include <algorithm>
 #include <array>
 
+#include <QApplication>
+#include <QFile>
 #include <QImageReader>
+#include <QPainter>
 #include <QRegularExpression>
+#include <QSvgRenderer>
 #include <QTest>
 
 using namespace ostrim;
@@ -23,8 +28,22 @@ constexpr QRgb Red = 0xFF0000;
 
 QImage IconImage(int size)
 {
-    return QImage(QStringLiteral(":/icons/ostrim-%1.xpm").arg(size))
-        .convertToFormat(QImage::Format_ARGB32);
+    return AppIconImage(size).convertToFormat(QImage::Format_ARGB32);
+}
+
+// Shared objects mapped into this process whose path contains the text.
+QStringList LoadedLibraries(const QString &pathPart)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {QStringLiteral("cannot read /proc/self/maps")};
+    QStringList found;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (line.contains(pathPart.toUtf8()))
+            found.append(QString::fromUtf8(line.mid(line.indexOf('/'))));
+    }
+    found.removeDuplicates();
+    return found;
 }
 
 bool Transparent(const QImage &image, int x, int y)
@@ -53,18 +72,37 @@ class TestResources : public QObject
 
 private slots:
     void initTestCase() { AppIcon(); }
+    // First, before any test here reads an image file and so loads the plugins.
+    void startingTheWindowLoadsNoImagePlugin();
     void iconHasBothSizes();
     void iconImage_data();
     void iconImage();
     void windowsIconHoldsTheSameImages();
+    void scalableIcon_data();
+    void scalableIcon();
     void versionShownAsMajorDotTwoDigits();
 };
 
+// Each image-format plugin costs start-up time and memory, and the window needs none of them.
+void TestResources::startingTheWindowLoadsNoImagePlugin()
+{
+    QApplication::setWindowIcon(AppIcon());
+    FrmMain window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList plugins = LoadedLibraries(QStringLiteral("/imageformats/"));
+    QVERIFY2(plugins.isEmpty(), qPrintable(plugins.join(u' ')));
+}
+
 void TestResources::iconHasBothSizes()
 {
-    const QList<QSize> sizes = AppIcon().availableSizes();
-    QVERIFY(sizes.contains(QSize(32, 32)));
-    QVERIFY(sizes.contains(QSize(16, 16)));
+    const QIcon icon = AppIcon();
+    QCOMPARE(icon.availableSizes().size(), 2);
+    for (const int size : {32, 16}) {
+        QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+        QCOMPARE(
+            icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32), IconImage(size));
+    }
 }
 
 void TestResources::iconImage_data()
@@ -143,6 +181,43 @@ void TestResources::windowsIconHoldsTheSameImages()
         QVERIFY2(!read.isNull(), qPrintable(reader.errorString()));
         QCOMPARE(read, IconImage(size));
         reader.jumpToNextImage();
+    }
+}
+
+void TestResources::scalableIcon_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("32: pixel for pixel the 32-pixel image") << 32;
+    QTest::newRow("64: each pixel of it doubled") << 64;
+    QTest::newRow("256: each pixel of it eight times over") << 256;
+}
+
+// The desktop's scalable icon is the window icon's design, not a drawing of its own.
+void TestResources::scalableIcon()
+{
+    QFETCH(int, size);
+    QSvgRenderer renderer(QStringLiteral(OSTRIM_SVG_FILE));
+    QVERIFY(renderer.isValid());
+    QCOMPARE(renderer.viewBox(), QRect(0, 0, 32, 32));
+
+    QImage rendered(size, size, QImage::Format_ARGB32);
+    rendered.fill(Qt::transparent);
+    QPainter painter(&rendered);
+    renderer.render(&painter);
+    painter.end();
+
+    const QImage expected
+        = IconImage(32).scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const bool bothTransparent = Transparent(rendered, x, y) && Transparent(expected, x, y);
+            QVERIFY2(bothTransparent || rendered.pixel(x, y) == expected.pixel(x, y),
+                qPrintable(QStringLiteral("pixel %1,%2: %3 instead of %4")
+                               .arg(x)
+                               .arg(y)
+                               .arg(rendered.pixel(x, y), 8, 16)
+                               .arg(expected.pixel(x, y), 8, 16)));
+        }
     }
 }
 

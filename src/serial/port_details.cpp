@@ -1,0 +1,107 @@
+#include "serial/port_details.h"
+
+#include "serial/console.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include <QSerialPortInfo>
+
+namespace ostrim {
+namespace {
+
+// USB strings come from the device itself; a control character in them must not reach the
+// user's terminal, where it could move the cursor or change colours.
+std::string Printable(std::string text)
+{
+    std::ranges::replace_if(
+        text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+    return text;
+}
+
+std::string Hex4(std::uint16_t value)
+{
+    std::array<char, 5> text {};
+    std::snprintf(text.data(), text.size(), "%04x", static_cast<unsigned>(value));
+    return text.data();
+}
+
+std::vector<std::string> KnownFacts(const PortDetails &port)
+{
+    std::vector<std::string> facts;
+    if (port.console)
+        facts.emplace_back("system console");
+    if (!port.description.empty())
+        facts.push_back(Printable(port.description));
+    if (!port.manufacturer.empty())
+        facts.push_back(Printable(port.manufacturer));
+    if (!port.serialNumber.empty())
+        facts.push_back("serial number " + Printable(port.serialNumber));
+    if (port.vendorId && port.productId)
+        facts.push_back("USB " + Hex4(*port.vendorId) + ":" + Hex4(*port.productId));
+    return facts;
+}
+
+std::string PortLine(std::size_t number, const PortDetails &port)
+{
+    std::string line = std::to_string(number) + " = " + Printable(port.device);
+    const std::vector<std::string> facts = KnownFacts(port);
+    for (std::size_t index = 0; index < facts.size(); ++index)
+        line += (index == 0 ? ": " : ", ") + facts[index];
+    return line;
+}
+
+PortDetails FromInfo(const QSerialPortInfo &info)
+{
+    PortDetails port;
+    port.device = info.systemLocation().toStdString();
+    port.description = info.description().toStdString();
+    port.manufacturer = info.manufacturer().toStdString();
+    port.serialNumber = info.serialNumber().toStdString();
+    if (info.hasVendorIdentifier())
+        port.vendorId = info.vendorIdentifier();
+    if (info.hasProductIdentifier())
+        port.productId = info.productIdentifier();
+    return port;
+}
+
+} // namespace
+
+std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
+    const std::vector<PortDetails> &known,
+    const std::function<bool(const std::string &)> &isConsole)
+{
+    std::vector<PortDetails> ports;
+    for (const std::string &device : devices) {
+        const auto found = std::ranges::find(known, device, &PortDetails::device);
+        PortDetails port = found != known.end() ? *found : PortDetails {device};
+        port.console = isConsole(device);
+        ports.push_back(std::move(port));
+    }
+    return ports;
+}
+
+std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devices)
+{
+    std::vector<PortDetails> known;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        known.push_back(FromInfo(info));
+    const std::vector<dev_t> consoles = ActiveConsoles();
+    return MatchPortDetails(
+        devices, known, [&](const std::string &device) { return IsConsole(device, consoles); });
+}
+
+std::string PortListText(const std::vector<PortDetails> &ports)
+{
+    if (ports.empty()) {
+        return "This system has no serial port that this user may see: check that the adapter "
+               "is plugged in, and that you are in the serial ports' group (dialout).\n";
+    }
+    std::string text;
+    for (std::size_t index = 0; index < ports.size(); ++index)
+        text += PortLine(index + 1, ports[index]) + "\n";
+    return text;
+}
+
+} // namespace ostrim

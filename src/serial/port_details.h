@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrim {
+
+// What the system tells of one serial port, for a user choosing among them.
+struct PortDetails
+{
+    std::string device {};
+    std::string description {};
+    std::string manufacturer {};
+    std::string serialNumber {};
+    std::optional<std::uint16_t> vendorId {};
+    std::optional<std::uint16_t> productId {};
+    bool console = false;
+};
+
+// Gives the details of each device, in the order given; devices the system says nothing of get
+// their path alone.
+using PortDescriber = std::function<std::vector<PortDetails>(const std::vector<std::string> &)>;
+
+// The details of these devices as the system knows them now, the console marked.
+std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devices);
+
+// Puts the known details to the devices, in the devices' order.
+std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
+    const std::vector<PortDetails> &known,
+    const std::function<bool(const std::string &)> &isConsole);
+
+// One line per port, numbered as the ports are, e.g.
+// "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001"; with no port at
+// all, a line saying so and what to check.
+std::string PortListText(const std::vector<PortDetails> &ports);
+
+} // namespace ostrim

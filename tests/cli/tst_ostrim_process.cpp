@@ -1,0 +1,67 @@
+#include "ostrim_version.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+// The built program as a user's shell starts it: no display, no platform chosen.
+class TestOstrimProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLineNeedsNoDisplay_data();
+    void commandLineNeedsNoDisplay();
+};
+
+void TestOstrimProcess::commandLineNeedsNoDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("--version")
+        << QStringList {"--version"} << 0
+        << QString("^Ostrim %1\\n$").arg(QRegularExpression::escape(ostrim::VersionText)) << "^$";
+    QTest::newRow("--help") << QStringList {"--help"} << 0
+                            << "Usage: .*--list-ports.*--port.*--address.*--on.*Exit codes"
+                            << "^$";
+    QTest::newRow("usage error: --on 5")
+        << QStringList {"--port", "0", "--address", "7", "--on", "5"} << 2 << "^$"
+        << "^ostrim: --on .*\\nTry 'ostrim --help' for more information.\\n$";
+    // Port 0 is refused before any port is listed or opened.
+    QTest::newRow("a message: port 0") << QStringList {"--port", "0", "--address", "7"} << 1 << "^$"
+                                       << "^ostrim: Invalid communications port\\n$";
+}
+
+void TestOstrimProcess::commandLineNeedsNoDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    QProcess ostrim;
+    ostrim.setProcessEnvironment(environment);
+    ostrim.start(QStringLiteral(OSTRIM_PROGRAM), arguments);
+    QVERIFY2(ostrim.waitForFinished(-1), qPrintable(ostrim.errorString()));
+
+    const QString standardOut = QString::fromUtf8(ostrim.readAllStandardOutput());
+    const QString standardErr = QString::fromUtf8(ostrim.readAllStandardError());
+    QCOMPARE(ostrim.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(ostrim.exitCode() == exitCode, qPrintable(standardErr));
+    const auto matches = [](const QString &pattern, const QString &text) {
+        return QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption)
+            .match(text)
+            .hasMatch();
+    };
+    QVERIFY2(matches(out, standardOut), qPrintable(standardOut));
+    QVERIFY2(matches(err, standardErr), qPrintable(standardErr));
+}
+
+QTEST_GUILESS_MAIN(TestOstrimProcess)
+#include "tst_ostrim_process.moc"

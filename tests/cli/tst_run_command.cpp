@@ -1,0 +1,257 @@
+#include "action_fixtures.h"
+#include "cli/run_command.h"
+#include "cli/terminal_window.h"
+#include "ostrim_version.h"
+#include "pseudo_terminal.h"
+#include "runtime/action_error.h"
+
+#include <sstream>
+
+#include <QTest>
+
+using namespace ostrim;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome Run(const QStringList &arguments, const CommandSystem &system)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome outcome;
+    outcome.exitCode
+        = RunCommand(ParseCommandLine(QStringList {"ostrim"} + arguments), system, out, err);
+    outcome.out = QString::fromStdString(out.str());
+    outcome.err = QString::fromStdString(err.str());
+    return outcome;
+}
+
+std::vector<PortDetails> NothingKnown(const std::vector<std::string> &devices)
+{
+    return MatchPortDetails(devices, {}, [](const std::string &) { return false; });
+}
+
+CommandSystem PortsOf(std::vector<std::string> devices)
+{
+    return {PortsAre(std::move(devices)), NothingKnown};
+}
+
+// A line that only notes the calls, failing the write when asked to, for what the watched line
+// must make of them.
+class NotingLine final : public SerialLine
+{
+public:
+    void SetPortNumber(std::int16_t) override { }
+    void SetSettings(const std::string &) override { }
+    void Open() override { m_open = true; }
+    void Write(std::span<const std::uint8_t>) override
+    {
+        if (failWrite)
+            throw ActionError(FailureKind::SerialLine, 5, "write failed");
+    }
+    void Close() override { m_open = false; }
+    bool IsOpen() const override { return m_open; }
+
+    bool failWrite = false;
+
+private:
+    bool m_open = false;
+};
+
+} // namespace
+
+class TestRunCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sendsTheFrameAndSaysNothing();
+    void verboseNamesFrameAndDevice();
+    void messages_data();
+    void messages();
+    void usageErrorExitsTwo();
+    void listPorts_data();
+    void listPorts();
+    void helpAndVersion();
+    void unwritableOutputIsNoSuccess();
+    void everyLineOfAMessageMarked();
+    void sentOnlyWhenWrittenAndClosed();
+};
+
+void TestRunCommand::sendsTheFrameAndSaysNothing()
+{
+    PseudoTerminal board;
+    const Outcome outcome
+        = Run({"--port", "1", "--address", "7", "--on", "1,3"}, PortsOf({board.devicePath()}));
+    QCOMPARE(outcome.exitCode, ExitCode::Sent);
+    QCOMPARE(board.read(2), (std::vector<std::uint8_t> {0x07, 0xA0}));
+    QCOMPARE(outcome.out, QString());
+    QCOMPARE(outcome.err, QString());
+}
+
+void TestRunCommand::verboseNamesFrameAndDevice()
+{
+    PseudoTerminal unused;
+    PseudoTerminal board;
+    const Outcome outcome = Run({"--port", "2", "--address", "255", "--on", "4", "--verbose"},
+        PortsOf({unused.devicePath(), board.devicePath()}));
+    QCOMPARE(outcome.exitCode, ExitCode::Sent);
+    QCOMPARE(board.read(2), (std::vector<std::uint8_t> {0xFF, 0x10}));
+    QCOMPARE(outcome.out,
+        QString("Sent FF 10 to port 2 (%1)\n").arg(QString::fromStdString(board.devicePath())));
+    QCOMPARE(outcome.err, QString());
+}
+
+void TestRunCommand::messages_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("port 0") << "0"
+                            << "7"
+                            << "ostrim: Invalid communications port\n";
+    QTest::newRow("port text not a number") << "COM1"
+                                            << "7"
+                                            << "ostrim: Invalid communications port\n";
+    QTest::newRow("address empty") << "1"
+                                   << ""
+                                   << "ostrim: Invalid board address\n";
+    QTest::newRow("port 2 beyond a list of one")
+        << "2"
+        << "7"
+        << "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = DEVICE\n";
+    QTest::newRow("address 300 beyond a byte")
+        << "1"
+        << "300"
+        << "ostrim: Invalid argument: 300 is outside the byte range 0 to 255\n";
+}
+
+// Each way the action ends with a message: the message on standard error, exit code 1, and
+// nothing on the wire.
+void TestRunCommand::messages()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, address);
+    QFETCH(QString, message);
+
+    PseudoTerminal board;
+    const Outcome outcome
+        = Run({"--port", port, "--address", address, "--on", "1"}, PortsOf({board.devicePath()}));
+    QCOMPARE(outcome.exitCode, ExitCode::Message);
+    QCOMPARE(outcome.err, message.replace("DEVICE", QString::fromStdString(board.devicePath())));
+    QCOMPARE(outcome.out, QString());
+    QVERIFY(board.readAll(100ms).empty());
+}
+
+void TestRunCommand::usageErrorExitsTwo()
+{
+    PseudoTerminal board;
+    const Outcome outcome
+        = Run({"--port", "1", "--address", "7", "--on", "5"}, PortsOf({board.devicePath()}));
+    QCOMPARE(outcome.exitCode, ExitCode::Usage);
+    QVERIFY2(outcome.err.startsWith("ostrim: --on "), qPrintable(outcome.err));
+    QVERIFY(outcome.err.endsWith("Try 'ostrim --help' for more information.\n"));
+    QCOMPARE(outcome.out, QString());
+    QVERIFY(board.readAll(100ms).empty());
+}
+
+void TestRunCommand::listPorts_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("listed");
+
+    QTest::newRow("two ports, numbered from 1")
+        << QStringList {"/dev/ttyS0", "/dev/ttyUSB0"}
+        << "1 = /dev/ttyS0: system console\n"
+           "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001\n";
+    QTest::newRow("no port: says so and what to check")
+        << QStringList {}
+        << "This system has no serial port that this user may see: check that the adapter is "
+           "plugged in, and that you are in the serial ports' group (dialout).\n";
+}
+
+void TestRunCommand::listPorts()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QString, listed);
+
+    std::vector<std::string> paths;
+    for (const QString &device : devices)
+        paths.push_back(device.toStdString());
+    const auto describe = [](const std::vector<std::string> &ports) {
+        return MatchPortDetails(ports,
+            {{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A9X1", 0x0403, 0x6001}},
+            [](const std::string &device) { return device == "/dev/ttyS0"; });
+    };
+    const Outcome outcome = Run({"--list-ports"}, {PortsAre(paths), describe});
+    QCOMPARE(outcome.exitCode, ExitCode::Sent);
+    QCOMPARE(outcome.out, listed);
+    QCOMPARE(outcome.err, QString());
+}
+
+void TestRunCommand::helpAndVersion()
+{
+    const Outcome version = Run({"--version"}, PortsOf({}));
+    QCOMPARE(version.exitCode, ExitCode::Sent);
+    QCOMPARE(version.out, QString("Ostrim %1\n").arg(VersionText));
+
+    const Outcome help = Run({"--help"}, PortsOf({}));
+    QCOMPARE(help.exitCode, ExitCode::Sent);
+    for (const char *option : {"--port", "--address", "--on", "--list-ports", "--verbose"})
+        QVERIFY2(help.out.contains(option), option);
+    QCOMPARE(help.err, QString());
+}
+
+// `ostrim --list-ports >&-` in a script: nothing reached the reader, so no success.
+void TestRunCommand::unwritableOutputIsNoSuccess()
+{
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    std::ostringstream err;
+    const int exitCode
+        = RunCommand(ParseCommandLine({"ostrim", "--version"}), PortsOf({}), out, err);
+    QCOMPARE(exitCode, ExitCode::Message);
+    QVERIFY(err.str().starts_with("ostrim: "));
+}
+
+void TestRunCommand::everyLineOfAMessageMarked()
+{
+    std::ostringstream err;
+    TerminalWindow window(CommandLine {}, err);
+    window.ShowMessage("write failed\nThe port could not be closed: busy");
+    QCOMPARE(err.str(), "ostrim: write failed\nostrim: The port could not be closed: busy\n");
+    QCOMPARE(window.MessageCount(), 1);
+}
+
+void TestRunCommand::sentOnlyWhenWrittenAndClosed()
+{
+    NotingLine noting;
+    WatchedLine line(noting);
+    line.Open();
+    line.Close();
+    QVERIFY2(!line.Sent(), "opened and closed without a write");
+
+    const std::array<std::uint8_t, 2> frame {7, 0xA0};
+    line.Open();
+    line.Write(frame);
+    QVERIFY2(!line.Sent(), "written, not yet closed");
+    line.Close();
+    QVERIFY(line.Sent());
+
+    noting.failWrite = true;
+    line.Open();
+    QVERIFY_THROWS_EXCEPTION(ActionError, line.Write(frame));
+    line.Close();
+    QVERIFY2(!line.Sent(), "a failed write after an earlier send");
+}
+
+QTEST_GUILESS_MAIN(TestRunCommand)
+#include "tst_run_command.moc"
