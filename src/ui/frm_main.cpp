@@ -165,12 +165,12 @@ bool FrmMain::eventFilter(QObject *watched, QEvent *event)
 }
 
 // Listing the ports takes about twice as long as the frame on the wire; done while the user
-// types, the first press finds the list ready.
-void FrmMain::showEvent(QShowEvent *event)
+// types, the first press finds the list ready. It starts once the window has been drawn, so that
+// it does not hold up the first sight of it.
+void FrmMain::StartPortListRead()
 {
     if (!m_portListRead.valid())
         m_portListRead = std::async(std::launch::async, [ports = m_ports] { ports(); });
-    QWidget::showEvent(event);
 }
 
 bool FrmMain::event(QEvent *event)
@@ -180,7 +180,10 @@ bool FrmMain::event(QEvent *event)
     // no particular order, and a control answers with its old size until it has heard.
     if (event->type() == QEvent::LayoutRequest)
         ArrangeControls();
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::Paint && !m_portListRead.valid())
+        QMetaObject::invokeMethod(this, &FrmMain::StartPortListRead, Qt::QueuedConnection);
+    return handled;
 }
 
 void FrmMain::RunSetOutputs()

@@ -38,7 +38,6 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
     bool event(QEvent *event) override;
 
 private:
@@ -46,11 +45,12 @@ private:
     std::vector<CaptionRoom> CaptionRooms() const;
     void SetTabOrder();
     void RunSetOutputs();
+    void StartPortListRead();
 
     MessageFunction m_showMessage;
     PortList m_ports;
     PosixSerialLine m_msComm1 {m_ports};
-    std::future<void> m_portListRead; // the first listing, started when the window shows
+    std::future<void> m_portListRead; // the first listing, started once the window is drawn
 
     // In the order the keyboard visits them.
     QPushButton *m_command1 = new QPushButton(QStringLiteral("&Set Outputs"), this);
