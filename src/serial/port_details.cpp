@@ -1,6 +1,7 @@
 #include "serial/port_details.h"
 
 #include "serial/console.h"
+#include "serial/system_ports.h"
 
 #include <algorithm>
 #include <array>
@@ -95,8 +96,7 @@ std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devic
 std::string PortListText(const std::vector<PortDetails> &ports)
 {
     if (ports.empty()) {
-        return "This system has no serial port that this user may see: check that the adapter "
-               "is plugged in, and that you are in the serial ports' group (dialout).\n";
+        return std::string(noSerialPortText) + "\n";
     }
     std::string text;
     for (std::size_t index = 0; index < ports.size(); ++index)

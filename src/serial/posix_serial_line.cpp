@@ -143,8 +143,7 @@ std::string PortCount(std::size_t count)
 std::string DescribePorts(const std::vector<std::string> &ports)
 {
     if (ports.empty()) {
-        return "This system has no serial port that this user may see: check that the adapter "
-               "is plugged in, and that you are in the serial ports' group (dialout).";
+        return std::string(noSerialPortText);
     }
     std::string text = "This system has " + PortCount(ports.size()) + ": ";
     for (std::size_t i = 0; i < ports.size(); ++i)

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrim {
@@ -51,6 +52,12 @@ private:
     std::function<std::vector<std::string>()> m_reported;
     std::shared_ptr<Kept> m_kept;
 };
+
+// What to say where the list is empty: most often the user may not see the ports, or the adapter
+// is not plugged in.
+inline constexpr std::string_view noSerialPortText
+    = "This system has no serial port that this user may see: check that the adapter is plugged "
+      "in, and that you are in the serial ports' group (dialout).";
 
 // True for names that sort before others in natural order: runs of digits compare by value.
 bool NaturalLess(const std::string &a, const std::string &b);
