@@ -144,6 +144,17 @@ void ActionCycleWithoutChecks(benchmark::State &state)
         ostrim::SetOutputs(window, line);
 }
 
+// 2400 baud, 8N1, raw, as both floors hand it to the driver.
+termios Raw2400(termios settings)
+{
+    ::cfmakeraw(&settings);
+    ::cfsetispeed(&settings, B2400);
+    ::cfsetospeed(&settings, B2400);
+    settings.c_cflag
+        = (settings.c_cflag & ~(CSIZE | PARENB | CSTOPB | CRTSCTS)) | CS8 | CLOCAL | CREAD;
+    return settings;
+}
+
 void TermiosFloor(benchmark::State &state)
 {
     DrainedTerminal board;
@@ -152,11 +163,7 @@ void TermiosFloor(benchmark::State &state)
         const int handle = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
         termios settings {};
         ::tcgetattr(handle, &settings);
-        ::cfmakeraw(&settings);
-        ::cfsetispeed(&settings, B2400);
-        ::cfsetospeed(&settings, B2400);
-        settings.c_cflag
-            = (settings.c_cflag & ~(CSIZE | PARENB | CSTOPB | CRTSCTS)) | CS8 | CLOCAL | CREAD;
+        settings = Raw2400(settings);
         ::tcsetattr(handle, TCSANOW, &settings);
         if (::write(handle, frame, sizeof frame) != sizeof frame)
             state.SkipWithError("write failed");
@@ -178,12 +185,7 @@ void ClaimingTermiosFloor(benchmark::State &state)
         ::ioctl(handle, TIOCEXCL);
         termios saved {};
         ::tcgetattr(handle, &saved);
-        termios settings = saved;
-        ::cfmakeraw(&settings);
-        ::cfsetispeed(&settings, B2400);
-        ::cfsetospeed(&settings, B2400);
-        settings.c_cflag
-            = (settings.c_cflag & ~(CSIZE | PARENB | CSTOPB | CRTSCTS)) | CS8 | CLOCAL | CREAD;
+        const termios settings = Raw2400(saved);
         ::tcsetattr(handle, TCSANOW, &settings);
         if (::write(handle, frame, sizeof frame) != sizeof frame)
             state.SkipWithError("write failed");
