@@ -17,4 +17,27 @@ std::vector<dev_t> ActiveConsoles(const std::filesystem::path &sysClassTty = "/s
 // so a link, a renamed node or a node bound over another path is seen for what it is.
 bool IsConsole(const std::string &devicePath, const std::vector<dev_t> &consoles);
 
+// The active consoles, kept between calls. The kernel tells whoever polls console/active when a
+// console comes or goes, so on sysfs the list is read again only then: one poll(2) a press rather
+// than two sysfs files, which cost more than the rest of a press. A folder that only looks like
+// sysfs tells of no change, so there the list is read on every call.
+class ConsoleWatch
+{
+public:
+    explicit ConsoleWatch(std::filesystem::path sysClassTty = "/sys/class/tty");
+    ~ConsoleWatch();
+    ConsoleWatch(const ConsoleWatch &) = delete;
+    ConsoleWatch &operator=(const ConsoleWatch &) = delete;
+
+    const std::vector<dev_t> &Current();
+
+private:
+    bool ChangedSinceRead() const;
+    void Read();
+
+    std::filesystem::path m_sysClassTty;
+    int m_active = -1; // console/active, held open while sysfs can tell of changes to it
+    std::vector<dev_t> m_consoles;
+};
+
 } // namespace ostrim

@@ -81,9 +81,19 @@ std::optional<std::string> ReadLockFile(const fs::path &path)
     return contents;
 }
 
-std::vector<std::string> LockFileNamesOf(const std::string &devicePath)
+bool IsLink(const std::string &path)
+{
+    struct stat info = {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+std::vector<std::string> LockFileNamesOf(const std::string &devicePath, bool pathIsLink)
 {
     std::vector<std::string> names {LockFileName(devicePath)};
+    // Only a link leads to a node of another name; resolving every part of every path would cost
+    // a readlink(2) a part, each press.
+    if (!pathIsLink)
+        return names;
     std::error_code error;
     const fs::path node = fs::canonical(devicePath, error);
     if (!error) {
@@ -172,22 +182,21 @@ std::string LockFileName(const std::string &devicePath)
     return "LCK.." + name;
 }
 
-std::vector<fs::path> LockFilesOf(const std::string &devicePath, const SharingPlaces &places)
+std::vector<fs::path> LockFilesOf(
+    const std::string &devicePath, const SharingPlaces &places, std::optional<bool> pathIsLink)
 {
-    const std::vector<std::string> names = LockFileNamesOf(devicePath);
-    std::set<std::pair<dev_t, ino_t>> directoriesRead;
+    const std::vector<std::string> names
+        = LockFileNamesOf(devicePath, pathIsLink ? *pathIsLink : IsLink(devicePath));
+    // A file reached twice, as through /var/lock being a link to /run/lock, is the same file.
+    std::set<std::pair<dev_t, ino_t>> filesFound;
     std::vector<fs::path> files;
     for (const fs::path &directory : places.lockDirectories) {
-        struct stat info = {};
-        if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-            continue;
-        if (!directoriesRead.insert({info.st_dev, info.st_ino}).second)
-            continue;
         for (const std::string &name : names) {
-            const fs::path file = directory / name;
-            struct stat fileInfo = {};
-            if (::lstat(file.c_str(), &fileInfo) == 0)
-                files.push_back(file);
+            fs::path file = directory / name;
+            struct stat info = {};
+            if (::lstat(file.c_str(), &info) == 0
+                && filesFound.insert({info.st_dev, info.st_ino}).second)
+                files.push_back(std::move(file));
         }
     }
     return files;
@@ -205,9 +214,10 @@ bool IsRunning(int pid)
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
-std::optional<int> LockFileOwner(const std::string &devicePath, const SharingPlaces &places)
+std::optional<int> LockFileOwner(
+    const std::string &devicePath, const SharingPlaces &places, std::optional<bool> pathIsLink)
 {
-    for (const fs::path &file : LockFilesOf(devicePath, places)) {
+    for (const fs::path &file : LockFilesOf(devicePath, places, pathIsLink)) {
         const std::optional<std::string> contents = ReadLockFile(file);
         if (!contents)
             continue;

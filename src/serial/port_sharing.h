@@ -24,11 +24,13 @@ struct SharingPlaces
 // LCK..ttyUSB0, /dev/pts/3 -> LCK..pts_3); for a path outside /dev, its last part.
 std::string LockFileName(const std::string &devicePath);
 
-// The lock files of this device that exist, each once: under the name of the path as given and
-// under that of the node it leads to, in every lock directory; the same folder reached twice (as
-// /var/lock is often a link to /run/lock) is read once.
-std::vector<std::filesystem::path> LockFilesOf(
-    const std::string &devicePath, const SharingPlaces &places = {});
+// The lock files of this device that exist, each once: under the name of the path as given and,
+// where the path is a link, under that of the node it leads to, in every lock directory; the same
+// file reached twice (as /var/lock is often a link to /run/lock) is counted once.
+// A caller that has looked at the path already (lstat) says whether it is a link; else it is
+// looked at here.
+std::vector<std::filesystem::path> LockFilesOf(const std::string &devicePath,
+    const SharingPlaces &places = {}, std::optional<bool> pathIsLink = std::nullopt);
 
 // The pid a lock file names, in any of the forms in use: an ASCII pid with leading blanks
 // ("%10d\n"), Qt's "pid\nname\nhost\n" lines, or a 4-byte binary pid (native int). Nothing for
@@ -42,7 +44,8 @@ bool IsRunning(int pid);
 // The live process named by a UUCP lock file of this device, if any. A stale lock (dead pid), an
 // unreadable or garbled one, pid <= 0 or our own pid does not block. About 10 µs a call where
 // there is no lock file, little beside the frame's 8 ms on the wire.
-std::optional<int> LockFileOwner(const std::string &devicePath, const SharingPlaces &places = {});
+std::optional<int> LockFileOwner(const std::string &devicePath, const SharingPlaces &places = {},
+    std::optional<bool> pathIsLink = std::nullopt);
 
 // Another process holding a flock on the file with this st_dev/st_ino, from <proc>/locks. Waiters
 // hold nothing and are skipped, as is a taker that is no longer running.

@@ -213,20 +213,22 @@ void PosixSerialLine::Open()
             "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports));
     }
     m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
-    // Read once a press: reading sysfs costs more than the rest of the cycle, and the consoles
-    // do not change between the check and the open, where the node might.
-    const std::vector<dev_t> consoles = ActiveConsoles(m_environment.sysClassTty);
+    // Looked at once a press: the consoles do not change between the check and the open, where
+    // the node might.
+    const std::vector<dev_t> &consoles = m_consoles.Current();
     CheckBeforeOpening(m_device, consoles);
 
     m_handle = OpenDevice();
     struct stat status = {};
-    if (::fstat(m_handle, &status) != 0 || ::isatty(m_handle) != 1)
+    termios saved {};
+    // Reading the settings is harmless to a holder, and tells a terminal from any other device.
+    if (::fstat(m_handle, &status) != 0 || ::tcgetattr(m_handle, &saved) != 0)
         CloseUnclaimedAndFail("is not a serial device", ENOTTY);
     // The node may have been replaced since it was checked; what was opened is what counts.
     if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
         CloseUnclaimedAndFail("is this system's console. Ostrim does not write to it", EPERM);
     Claim(status);
-    Configure();
+    Configure(saved);
     m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
 }
 
@@ -236,20 +238,22 @@ void PosixSerialLine::CheckBeforeOpening(
     const std::string &device, const std::vector<dev_t> &consoles)
 {
     struct stat status = {};
-    if (::stat(device.c_str(), &status) != 0)
+    if (::lstat(device.c_str(), &status) != 0)
+        Fail("does not exist or was disconnected", ENOENT);
+    const bool isLink = S_ISLNK(status.st_mode);
+    if (isLink && ::stat(device.c_str(), &status) != 0)
         Fail("does not exist or was disconnected", ENOENT);
     if (!S_ISCHR(status.st_mode))
         Fail("is not a serial device", ENOTTY);
     if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
         Fail("is this system's console. Ostrim does not write to it", EPERM);
-    if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing))
+    if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing, isLink))
         FailInUse(holder);
 
-    const std::string refused = "cannot be set to " + Describe(m_settings);
     if (!SpeedOf(m_settings.baudRate))
-        Fail(refused + ": this system has no such speed", EINVAL);
+        Fail(Refused() + ": this system has no such speed", EINVAL);
     if (m_settings.stopBits == StopBits::OneAndHalf && m_settings.dataBits != 5)
-        Fail(refused + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
+        Fail(Refused() + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
 }
 
 int PosixSerialLine::OpenDevice()
@@ -291,26 +295,30 @@ void PosixSerialLine::Claim(const struct stat &status)
         CloseUnclaimed();
         FailInUse(holder);
     }
-    if (::ioctl(m_handle, TIOCEXCL) != 0)
-        AbandonAndFail(std::string("cannot be claimed: ") + std::strerror(errno), errno);
+    if (::ioctl(m_handle, TIOCEXCL) != 0) {
+        const int error = errno;
+        AbandonAndFail(std::string("cannot be claimed: ") + std::strerror(error), error);
+    }
 }
 
-void PosixSerialLine::Configure()
+void PosixSerialLine::Configure(const termios &saved)
 {
-    termios saved {};
-    if (::tcgetattr(m_handle, &saved) != 0)
-        AbandonAndFail("is not a serial device", ENOTTY);
     m_saved = saved;
-
-    const std::string refused = "cannot be set to " + Describe(m_settings);
     const termios asked = RawSettings(saved, SpeedOf(m_settings.baudRate).value(), m_settings);
-    if (m_environment.driver.applySettings(m_handle, asked) != 0)
-        AbandonAndFail(refused + ": " + std::strerror(errno), errno);
+    if (m_environment.driver.applySettings(m_handle, asked) != 0) {
+        const int error = errno;
+        AbandonAndFail(Refused() + ": " + std::strerror(error), error);
+    }
     // tcsetattr succeeds when the driver took any part of the settings; only reading them back
     // tells whether the board will be spoken to as asked.
     termios held {};
     if (::tcgetattr(m_handle, &held) != 0 || !Holds(asked, held))
-        AbandonAndFail(refused, EINVAL);
+        AbandonAndFail(Refused(), EINVAL);
+}
+
+std::string PosixSerialLine::Refused() const
+{
+    return "cannot be set to " + Describe(m_settings);
 }
 
 void PosixSerialLine::Write(std::span<const std::uint8_t> bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/console.h"
 #include "serial/line_settings.h"
 #include "serial/port_sharing.h"
 #include "serial/serial_line.h"
@@ -68,13 +69,14 @@ public:
 
 private:
     std::string PortName() const;
+    std::string Refused() const;
     [[noreturn]] void Fail(const std::string &what, int number) const;
     [[noreturn]] void FailInUse(std::optional<int> holder) const;
     [[noreturn]] void AbandonAndFail(const std::string &what, int number);
     void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
     void Claim(const struct stat &status);
-    void Configure();
+    void Configure(const termios &saved);
     void WaitUntilWritable();
     void DrainBeforeDeadline();
     void Release();
@@ -84,6 +86,7 @@ private:
 
     PortList m_ports;
     LineEnvironment m_environment;
+    ConsoleWatch m_consoles {m_environment.sysClassTty};
     std::int16_t m_portNumber = 1;
     LineSettings m_settings;
     std::string m_device;

@@ -1,6 +1,7 @@
 #include "pseudo_terminal.h"
 #include "serial/console.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
@@ -43,6 +44,9 @@ private slots:
     void consoleIsJudgedByDevice_data();
     void consoleIsJudgedByDevice();
     void unreadableEntriesAreLeftOut();
+    void watchSeesChangesWhereNothingTellsOfThem_data();
+    void watchSeesChangesWhereNothingTellsOfThem();
+    void watchOnSysfsHoldsOneDescriptor();
 };
 
 // The console here is a pseudo-terminal, named "ttyS0" in a sysfs of the test's own.
@@ -108,6 +112,64 @@ void TestConsole::unreadableEntriesAreLeftOut()
     // ttyS3 has no dev file at all.
     QCOMPARE(ActiveConsoles(sys), std::vector<dev_t> {::makedev(4, 64)});
     QCOMPARE(ActiveConsoles(sys / "nowhere"), std::vector<dev_t> {});
+}
+
+// A folder standing in for sysfs cannot tell of a change, so each look must read it afresh.
+void TestConsole::watchSeesChangesWhereNothingTellsOfThem_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("writtenAnew"); // a new file renamed over the old, as editors save
+    QTest::addColumn<bool>("consoleAfter");
+
+    QTest::newRow("declared after the watch began") << "tty0"
+                                                    << "tty0 ttyS0" << false << true;
+    QTest::newRow("no longer a console") << "ttyS0"
+                                         << "tty0" << false << false;
+    QTest::newRow("declared in a file renamed over the old") << "tty0"
+                                                             << "ttyS0" << true << true;
+}
+
+void TestConsole::watchSeesChangesWhereNothingTellsOfThem()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, writtenAnew);
+    QFETCH(bool, consoleAfter);
+
+    QTemporaryDir dir;
+    const std::filesystem::path sys = dir.path().toStdString();
+    PseudoTerminal console;
+    const dev_t device = DeviceOf(console.devicePath());
+    WriteFile(sys / "ttyS0" / "dev", DevFileText(device));
+    WriteFile(sys / "tty0" / "dev", "4:0\n");
+    const std::filesystem::path active = sys / "console" / "active";
+    WriteFile(active, before.toStdString() + "\n");
+
+    ConsoleWatch watch(sys);
+    QCOMPARE(std::ranges::count(watch.Current(), device), before.contains("ttyS0") ? 1 : 0);
+    const std::filesystem::path written = writtenAnew ? sys / "console" / "active.new" : active;
+    WriteFile(written, after.toStdString() + "\n");
+    std::filesystem::rename(written, active);
+    QCOMPARE(std::ranges::count(watch.Current(), device), consoleAfter ? 1 : 0);
+}
+
+// On sysfs the watch keeps console/active open, to be told of changes, and reads nothing more
+// until it is: it must neither lose what it read nor open the file again on every look.
+void TestConsole::watchOnSysfsHoldsOneDescriptor()
+{
+    if (::access("/sys/class/tty/console/active", R_OK) != 0)
+        QSKIP("this system shows no /sys/class/tty/console/active");
+    const std::vector<dev_t> consoles = ActiveConsoles();
+    const int before = OpenFileDescriptorCount();
+    {
+        ConsoleWatch watch;
+        QCOMPARE(OpenFileDescriptorCount(), before + 1);
+        for (int look = 0; look < 100; ++look)
+            QCOMPARE(watch.Current(), consoles);
+        QCOMPARE(OpenFileDescriptorCount(), before + 1);
+    }
+    QCOMPARE(OpenFileDescriptorCount(), before);
 }
 
 QTEST_GUILESS_MAIN(TestConsole)
