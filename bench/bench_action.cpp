@@ -49,6 +49,15 @@ double Microseconds(Clock::duration duration)
     return std::chrono::duration<double, std::micro>(duration).count();
 }
 
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
 // Times each press on its own as well, for the median that the pyserial script gives: a few slow
 // presses, when other programs take the processor, move the mean but not the median.
 template<typename Press>
@@ -57,25 +66,29 @@ void TimeEachPress(benchmark::State &state, Press press)
     std::vector<double> microseconds;
     for (auto _ : state) {
         const Clock::time_point start = Clock::now();
-        press();
+        if (!press()) {
+            state.SkipWithError("the frame could not be written");
+            return;
+        }
         microseconds.push_back(Microseconds(Clock::now() - start));
     }
-    if (microseconds.empty())
-        return;
-    const auto middle = microseconds.begin() + static_cast<std::ptrdiff_t>(microseconds.size() / 2);
-    std::nth_element(microseconds.begin(), middle, microseconds.end());
-    state.counters["median_us"] = *middle;
+    state.counters["median_us"] = Median(microseconds);
 }
 
-// The board's side of the terminal, read on a thread of its own so that the output queue never
-// fills however many cycles run.
+// The board's side of the terminal, emptied on a thread of its own so that the output queue never
+// fills however many cycles run. It looks every few milliseconds rather than waiting for bytes:
+// a reader woken by every frame would take the processor from the press it is measuring.
 class DrainedTerminal
 {
 public:
     DrainedTerminal()
         : m_reader([this] {
-            while (!m_stop)
-                m_terminal.read(4096, 20ms);
+            ::fcntl(m_terminal.masterHandle(), F_SETFL, O_NONBLOCK);
+            while (!m_stop) {
+                std::this_thread::sleep_for(5ms);
+                std::uint8_t buffer[4096];
+                while (::read(m_terminal.masterHandle(), buffer, sizeof buffer) > 0) { }
+            }
         })
     { }
     ~DrainedTerminal()
@@ -126,22 +139,10 @@ void ActionCycle(benchmark::State &state)
     DrainedTerminal board;
     ostrim::PosixSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
     FixedEntries window;
-    TimeEachPress(state, [&] { ostrim::SetOutputs(window, line); });
-}
-
-// The same press with the console and lock-file checks pointed at empty places: what the checks
-// themselves add is the difference to ActionCycle.
-void ActionCycleWithoutChecks(benchmark::State &state)
-{
-    DrainedTerminal board;
-    ostrim::LineEnvironment nowhere;
-    nowhere.sysClassTty = "/nonexistent";
-    nowhere.sharing.lockDirectories.clear();
-    ostrim::PosixSerialLine line(
-        [&] { return std::vector<std::string> {board.devicePath()}; }, nowhere);
-    FixedEntries window;
-    for (auto _ : state)
+    TimeEachPress(state, [&] {
         ostrim::SetOutputs(window, line);
+        return true; // a message would have ended the run
+    });
 }
 
 // 2400 baud, 8N1, raw, as both floors hand it to the driver.
@@ -155,59 +156,113 @@ termios Raw2400(termios settings)
     return settings;
 }
 
-void TermiosFloor(benchmark::State &state)
+// The floor: open, configure 2400 8N1, write two bytes, drain, close. True when the frame went.
+bool TermiosCycle(const std::string &devicePath)
 {
-    DrainedTerminal board;
     const unsigned char frame[] = {0x07, 0xA0};
-    TimeEachPress(state, [&] {
-        const int handle = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
-        termios settings {};
-        ::tcgetattr(handle, &settings);
-        settings = Raw2400(settings);
-        ::tcsetattr(handle, TCSANOW, &settings);
-        if (::write(handle, frame, sizeof frame) != sizeof frame)
-            state.SkipWithError("write failed");
-        ::tcdrain(handle);
-        ::close(handle);
-    });
+    const int handle = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY);
+    termios settings {};
+    ::tcgetattr(handle, &settings);
+    settings = Raw2400(settings);
+    ::tcsetattr(handle, TCSANOW, &settings);
+    const bool written = ::write(handle, frame, sizeof frame) == sizeof frame;
+    ::tcdrain(handle);
+    ::close(handle);
+    return written;
 }
 
 // The floor with what a fair share of the port asks for besides: the claims (flock and TIOCEXCL),
 // and the port's own settings read first and given back after. No press can do with less.
+bool ClaimingTermiosCycle(const std::string &devicePath)
+{
+    const unsigned char frame[] = {0x07, 0xA0};
+    const int handle = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ::flock(handle, LOCK_EX | LOCK_NB);
+    ::ioctl(handle, TIOCEXCL);
+    termios saved {};
+    ::tcgetattr(handle, &saved);
+    const termios settings = Raw2400(saved);
+    ::tcsetattr(handle, TCSANOW, &settings);
+    const bool written = ::write(handle, frame, sizeof frame) == sizeof frame;
+    ::tcdrain(handle);
+    ::tcsetattr(handle, TCSANOW, &saved);
+    ::ioctl(handle, TIOCNXCL);
+    ::close(handle);
+    return written;
+}
+
+void TermiosFloor(benchmark::State &state)
+{
+    DrainedTerminal board;
+    TimeEachPress(state, [&] { return TermiosCycle(board.devicePath()); });
+}
+
 void ClaimingTermiosFloor(benchmark::State &state)
 {
     DrainedTerminal board;
-    const unsigned char frame[] = {0x07, 0xA0};
-    TimeEachPress(state, [&] {
-        const int handle
-            = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        ::flock(handle, LOCK_EX | LOCK_NB);
-        ::ioctl(handle, TIOCEXCL);
-        termios saved {};
-        ::tcgetattr(handle, &saved);
-        const termios settings = Raw2400(saved);
-        ::tcsetattr(handle, TCSANOW, &settings);
-        if (::write(handle, frame, sizeof frame) != sizeof frame)
-            state.SkipWithError("write failed");
-        ::tcdrain(handle);
-        ::tcsetattr(handle, TCSANOW, &saved);
-        ::ioctl(handle, TIOCNXCL);
-        ::close(handle);
-    });
+    TimeEachPress(state, [&] { return ClaimingTermiosCycle(board.devicePath()); });
 }
 
-// The pieces of the checks, each on its own, to tell what costs what.
-void ConsoleList(benchmark::State &state)
+// The press and both floors taken in turn, each on a terminal of its own, so that whatever else
+// the machine does at a moment falls on all three alike: the ratios to read come from here.
+void PressBesideFloors(benchmark::State &state)
+{
+    DrainedTerminal pressed;
+    DrainedTerminal bare;
+    DrainedTerminal claimed;
+    ostrim::PosixSerialLine line([&] { return std::vector<std::string> {pressed.devicePath()}; });
+    FixedEntries window;
+    std::vector<double> press;
+    std::vector<double> floor;
+    std::vector<double> claiming;
+    const auto timed = [](std::vector<double> &into, auto &&cycle) {
+        const Clock::time_point start = Clock::now();
+        const bool written = cycle();
+        into.push_back(Microseconds(Clock::now() - start));
+        return written;
+    };
+    for (auto _ : state) {
+        const bool written = timed(press, [&] {
+            ostrim::SetOutputs(window, line);
+            return true;
+        }) && timed(floor, [&] {
+            return TermiosCycle(bare.devicePath());
+        }) && timed(claiming, [&] { return ClaimingTermiosCycle(claimed.devicePath()); });
+        if (!written) {
+            state.SkipWithError("a floor's frame could not be written");
+            return;
+        }
+    }
+    state.counters["press_us"] = Median(press);
+    state.counters["floor_us"] = Median(floor);
+    state.counters["claiming_us"] = Median(claiming);
+    state.counters["press_per_floor"] = Median(press) / Median(floor);
+    state.counters["press_per_claiming"] = Median(press) / Median(claiming);
+}
+
+// The pieces of the checks, each on its own, to tell what costs what. A press looks at the kept
+// consoles; it reads them afresh only after the kernel said they changed.
+void ConsoleLook(benchmark::State &state)
+{
+    ostrim::ConsoleWatch watch;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(watch.Current());
+}
+
+void ConsoleRead(benchmark::State &state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(ostrim::ActiveConsoles());
 }
 
+// As a press looks: in each distinct lock directory, under the name of a path that is no link.
 void LockFileCheck(benchmark::State &state)
 {
     const PseudoTerminal board;
+    ostrim::SharingPlaces places;
+    places.lockDirectories = ostrim::DistinctDirectories(places.lockDirectories);
     for (auto _ : state)
-        benchmark::DoNotOptimize(ostrim::LockFileOwner(board.devicePath()));
+        benchmark::DoNotOptimize(ostrim::LockFileOwner(board.devicePath(), places, false));
 }
 
 // A port list that does all the work of listing the system's ports, but hands the line only the
@@ -308,8 +363,9 @@ void Repeated(benchmark::internal::Benchmark *benchmark)
 BENCHMARK(ActionCycle)->Apply(Repeated);
 BENCHMARK(TermiosFloor)->Apply(Repeated);
 BENCHMARK(ClaimingTermiosFloor)->Apply(Repeated);
-BENCHMARK(ActionCycleWithoutChecks)->Apply(Repeated);
-BENCHMARK(ConsoleList)->Apply(Repeated);
+BENCHMARK(PressBesideFloors)->Apply(Repeated);
+BENCHMARK(ConsoleLook)->Apply(Repeated);
+BENCHMARK(ConsoleRead)->Apply(Repeated);
 BENCHMARK(LockFileCheck)->Apply(Repeated);
 BENCHMARK(ListSystemPorts)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(PressWithPortList)
@@ -367,13 +423,15 @@ public:
     {
         const double action = Get("ActionCycle");
         const double floor = Get("TermiosFloor");
-        const double unchecked = Get("ActionCycleWithoutChecks");
         const double warm = Get("PressWithPortList/list:0");
         const double background = Get("PressWithPortList/list:1");
         const double cold = Get("PressWithPortList/list:2");
         std::printf("\nfigure press_us %.1f\nfigure floor_us %.1f\n", action, floor);
         std::printf("figure press_median_us %.1f\nfigure floor_median_us %.1f\n",
             Counter("ActionCycle.median_us"), Counter("TermiosFloor.median_us"));
+        std::printf("figure turns_press_per_floor %.2f\nfigure turns_press_per_claiming %.2f\n",
+            Counter("PressBesideFloors.press_per_floor"),
+            Counter("PressBesideFloors.press_per_claiming"));
         std::printf("\nlock directory %s is %s\n", lockDirectory, LockDirectoryKind().c_str());
         std::printf("press          %9.1f us  = %.2f x the termios floor, %.2f%% of the %.0f us "
                     "the frame takes on the wire\n",
@@ -383,11 +441,17 @@ public:
             Counter("ActionCycle.median_us"), Counter("TermiosFloor.median_us"),
             Counter("ActionCycle.median_us") / Counter("TermiosFloor.median_us"),
             Counter("ClaimingTermiosFloor.median_us"));
+        std::printf("in turns       press %.1f us, termios floor %.1f us, claiming floor %.1f us: "
+                    "%.2f x the termios floor, %.2f x the claiming floor\n",
+            Counter("PressBesideFloors.press_us"), Counter("PressBesideFloors.floor_us"),
+            Counter("PressBesideFloors.claiming_us"), Counter("PressBesideFloors.press_per_floor"),
+            Counter("PressBesideFloors.press_per_claiming"));
         std::printf("termios floor  %9.1f us  = %.2f%% of the wire time\n", floor,
             100 * floor / wireMicroseconds);
-        std::printf("checks         %9.1f us  = the press less the press without them; alone, the "
-                    "console list %.1f us, the lock files %.1f us\n",
-            action - unchecked, Get("ConsoleList"), Get("LockFileCheck"));
+        std::printf(
+            "checks         a look at the kept consoles %.2f us (reading them afresh %.1f us), "
+            "the lock files %.1f us\n",
+            Get("ConsoleLook"), Get("ConsoleRead"), Get("LockFileCheck"));
         std::printf("first press, list read in the background at show %9.1f us: %+.1f us against "
                     "a warm list (%.1f us); %.1f us with a cold list\n",
             background, background - warm, warm, cold);

@@ -182,6 +182,18 @@ std::string LockFileName(const std::string &devicePath)
     return "LCK.." + name;
 }
 
+std::vector<fs::path> DistinctDirectories(const std::vector<fs::path> &directories)
+{
+    std::set<std::pair<dev_t, ino_t>> seen;
+    std::vector<fs::path> distinct;
+    for (const fs::path &directory : directories) {
+        struct stat info = {};
+        if (::stat(directory.c_str(), &info) != 0 || seen.insert({info.st_dev, info.st_ino}).second)
+            distinct.push_back(directory);
+    }
+    return distinct;
+}
+
 std::vector<fs::path> LockFilesOf(
     const std::string &devicePath, const SharingPlaces &places, std::optional<bool> pathIsLink)
 {
@@ -192,11 +204,13 @@ std::vector<fs::path> LockFilesOf(
     std::vector<fs::path> files;
     for (const fs::path &directory : places.lockDirectories) {
         for (const std::string &name : names) {
-            fs::path file = directory / name;
+            // A plain string: a path splits itself into parts, which a press pays for on every
+            // lookup while almost none finds a file.
+            const std::string file = directory.native() + '/' + name;
             struct stat info = {};
             if (::lstat(file.c_str(), &info) == 0
                 && filesFound.insert({info.st_dev, info.st_ino}).second)
-                files.push_back(std::move(file));
+                files.emplace_back(file);
         }
     }
     return files;

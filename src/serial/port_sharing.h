@@ -24,6 +24,12 @@ struct SharingPlaces
 // LCK..ttyUSB0, /dev/pts/3 -> LCK..pts_3); for a path outside /dev, its last part.
 std::string LockFileName(const std::string &devicePath);
 
+// The lock directories less those that lead to a folder named earlier, as /var/lock is often a link
+// to /run/lock; one that cannot be looked at now is kept, for it may appear later. Which folders
+// are the same is settled when the system is set up, so a line asks this once, not every press.
+std::vector<std::filesystem::path> DistinctDirectories(
+    const std::vector<std::filesystem::path> &directories);
+
 // The lock files of this device that exist, each once: under the name of the path as given and,
 // where the path is a link, under that of the node it leads to, in every lock directory; the same
 // file reached twice (as /var/lock is often a link to /run/lock) is counted once.

@@ -176,7 +176,10 @@ int SystemPendingOutput(int handle)
 PosixSerialLine::PosixSerialLine(PortList ports, LineEnvironment environment)
     : m_ports(std::move(ports))
     , m_environment(std::move(environment))
-{ }
+{
+    m_environment.sharing.lockDirectories
+        = DistinctDirectories(m_environment.sharing.lockDirectories);
+}
 
 PosixSerialLine::~PosixSerialLine()
 {
@@ -213,21 +216,16 @@ void PosixSerialLine::Open()
             "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports));
     }
     m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
-    // Looked at once a press: the consoles do not change between the check and the open, where
-    // the node might.
-    const std::vector<dev_t> &consoles = m_consoles.Current();
-    CheckBeforeOpening(m_device, consoles);
+    // The node is judged by what it is just before the open. Only root could put the console in
+    // its place within the microseconds to the open, and root can write to the console anyway.
+    CheckBeforeOpening(m_device, m_consoles.Current());
 
     m_handle = OpenDevice();
-    struct stat status = {};
     termios saved {};
     // Reading the settings is harmless to a holder, and tells a terminal from any other device.
-    if (::fstat(m_handle, &status) != 0 || ::tcgetattr(m_handle, &saved) != 0)
+    if (::tcgetattr(m_handle, &saved) != 0)
         CloseUnclaimedAndFail("is not a serial device", ENOTTY);
-    // The node may have been replaced since it was checked; what was opened is what counts.
-    if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
-        CloseUnclaimedAndFail("is this system's console. Ostrim does not write to it", EPERM);
-    Claim(status);
+    Claim();
     Configure(saved);
     m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
 }
@@ -282,14 +280,17 @@ int PosixSerialLine::OpenDevice()
 // The flock settles it between programs that open at the same moment, root ones included; only
 // its winner goes on to claim the terminal with TIOCEXCL, which keeps out later opens by ordinary
 // users. A loser leaves the terminal as it found it: it must not flush or unclaim the winner's.
-void PosixSerialLine::Claim(const struct stat &status)
+void PosixSerialLine::Claim()
 {
     if (::flock(m_handle, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error != EWOULDBLOCK)
             CloseUnclaimedAndFail(std::string("cannot be claimed: ") + std::strerror(error), error);
         // The taker of a flock may have ended and left it to a child; the opener then tells who.
-        std::optional<int> holder = FlockOwner(status.st_dev, status.st_ino, m_environment.sharing);
+        struct stat status = {};
+        std::optional<int> holder;
+        if (::fstat(m_handle, &status) == 0)
+            holder = FlockOwner(status.st_dev, status.st_ino, m_environment.sharing);
         if (!holder)
             holder = OpenerOf(m_device, m_environment.sharing);
         CloseUnclaimed();

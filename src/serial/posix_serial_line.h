@@ -75,7 +75,7 @@ private:
     [[noreturn]] void AbandonAndFail(const std::string &what, int number);
     void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
-    void Claim(const struct stat &status);
+    void Claim();
     void Configure(const termios &saved);
     void WaitUntilWritable();
     void DrainBeforeDeadline();
