@@ -352,17 +352,20 @@ void TestFaults::lockFileOfAnotherProgram_data()
 {
     QTest::addColumn<QString>("form");
     QTest::addColumn<bool>("holderRunning");
-    QTest::newRow("ASCII pid with leading blanks, live: in use") << "ascii" << true;
-    QTest::newRow("Qt's pid, name and host lines, live: in use") << "qt" << true;
-    QTest::newRow("binary pid, live: in use") << "binary" << true;
-    QTest::newRow("ASCII pid of a process that has ended: sent") << "ascii" << false;
-    QTest::newRow("binary pid of a process that has ended: sent") << "binary" << false;
+    QTest::addColumn<bool>("throughLink"); // the port's path is a link; the lock names the node
+    QTest::newRow("ASCII pid with leading blanks, live: in use") << "ascii" << true << false;
+    QTest::newRow("Qt's pid, name and host lines, live: in use") << "qt" << true << false;
+    QTest::newRow("binary pid, live: in use") << "binary" << true << false;
+    QTest::newRow("ASCII pid of a process that has ended: sent") << "ascii" << false << false;
+    QTest::newRow("binary pid of a process that has ended: sent") << "binary" << false << false;
+    QTest::newRow("port is a link, the node's lock is live: in use") << "ascii" << true << true;
 }
 
 void TestFaults::lockFileOfAnotherProgram()
 {
     QFETCH(QString, form);
     QFETCH(bool, holderRunning);
+    QFETCH(bool, throughLink);
     PseudoTerminal board;
     auto holder = std::make_unique<PortUser>(QStringList {"wait"});
     QVERIFY(holder->waitUntilHolding());
@@ -379,14 +382,19 @@ void TestFaults::lockFileOfAnotherProgram()
     lockFile.close();
     const QDateTime modified = QFileInfo(lockFile).lastModified();
 
+    QTemporaryDir links;
+    const std::string port
+        = throughLink ? links.filePath("serial-link").toStdString() : board.devicePath();
+    if (throughLink)
+        QVERIFY(::symlink(board.devicePath().c_str(), port.c_str()) == 0);
     LineEnvironment environment;
     environment.sharing.lockDirectories = {lockDirectory.path().toStdString()};
-    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    PosixSerialLine line(PortsAre({port}), environment);
     EntriesWindow window = PressOnPort1();
     SetOutputs(window, line);
 
     if (holderRunning) {
-        QCOMPARE(window.messages, QStringList {InUseMessage(board.devicePath(), pid)});
+        QCOMPARE(window.messages, QStringList {InUseMessage(port, pid)});
         QCOMPARE(board.readAll(100ms), Bytes {});
     } else {
         QCOMPARE(window.messages, QStringList {});

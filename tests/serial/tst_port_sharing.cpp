@@ -157,6 +157,7 @@ private slots:
     void lockFilesThatAreNoFilesDoNotBlock();
     void sameFolderIsReadOnce_data();
     void sameFolderIsReadOnce();
+    void folderMissingAtFirstIsKept();
     void lockOfProcessWeMayNotSignalBlocks();
     void flockOwnerFromLocksText_data();
     void flockOwnerFromLocksText();
@@ -296,7 +297,7 @@ void TestPortSharing::sameFolderIsReadOnce_data()
 {
     QTest::addColumn<bool>("throughLink");
     QTest::addColumn<bool>("secondFolder");
-    QTest::addColumn<int>("lockFiles");
+    QTest::addColumn<int>("lockFiles"); // also the folders a line goes on to look in
     QTest::newRow("the same folder through a link") << true << false << 1;
     QTest::newRow("the same folder named twice") << false << false << 1;
     QTest::newRow("two folders, each with a lock") << false << true << 2;
@@ -320,6 +321,20 @@ void TestPortSharing::sameFolderIsReadOnce()
     }
     const SharingPlaces places {{first.path().toStdString(), other.toStdString()}};
     QCOMPARE(int(LockFilesOf("/dev/ttyUSB0", places).size()), lockFiles);
+    QCOMPARE(Shown(LockFileOwner("/dev/ttyUSB0", places)), QString::number(m_sleeper->pid()));
+    QCOMPARE(int(DistinctDirectories(places.lockDirectories).size()), lockFiles);
+}
+
+// A lock folder that is not there when a line is made may be made later, and must be looked in.
+void TestPortSharing::folderMissingAtFirstIsKept()
+{
+    QTemporaryDir base;
+    const std::filesystem::path existing = base.path().toStdString();
+    const std::filesystem::path later = existing / "later";
+    const SharingPlaces places {DistinctDirectories({later, existing})};
+    QCOMPARE(int(places.lockDirectories.size()), 2);
+    QVERIFY(std::filesystem::create_directory(later));
+    QVERIFY(WriteFile(QString::fromStdString(later / "LCK..ttyUSB0"), Ascii10(m_sleeper->pid())));
     QCOMPARE(Shown(LockFileOwner("/dev/ttyUSB0", places)), QString::number(m_sleeper->pid()));
 }
 
