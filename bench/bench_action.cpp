@@ -29,8 +29,10 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <termios.h>
 #include <unistd.h>
@@ -191,6 +193,61 @@ bool ClaimingTermiosCycle(const std::string &devicePath)
     return written;
 }
 
+// The system calls a press makes, in its order, with nothing around them: what the press would
+// cost if the line added nothing of its own. The lock file's name is made beforehand.
+class SameCalls
+{
+public:
+    explicit SameCalls(std::string devicePath)
+        : m_devicePath(std::move(devicePath))
+        , m_lockFile("/run/lock/" + ostrim::LockFileName(m_devicePath))
+        , m_consoles(::open("/sys/class/tty/console/active", O_RDONLY | O_CLOEXEC))
+    {
+        char text[512];
+        if (m_consoles >= 0 && ::read(m_consoles, text, sizeof text) < 0)
+            std::perror("console/active");
+    }
+    ~SameCalls()
+    {
+        if (m_consoles >= 0)
+            ::close(m_consoles);
+    }
+    SameCalls(const SameCalls &) = delete;
+    SameCalls &operator=(const SameCalls &) = delete;
+
+    bool operator()() const
+    {
+        const unsigned char frame[] = {0x07, 0xA0};
+        pollfd consoles {m_consoles, POLLPRI, 0};
+        ::poll(&consoles, 1, 0);
+        struct stat status = {};
+        ::lstat(m_devicePath.c_str(), &status);
+        ::lstat(m_lockFile.c_str(), &status);
+        const int handle = ::open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios saved {};
+        ::tcgetattr(handle, &saved);
+        ::flock(handle, LOCK_EX | LOCK_NB);
+        ::ioctl(handle, TIOCEXCL);
+        const termios settings = Raw2400(saved);
+        ::tcsetattr(handle, TCSANOW, &settings);
+        termios held {};
+        ::tcgetattr(handle, &held);
+        const bool written = ::write(handle, frame, sizeof frame) == sizeof frame;
+        int pending = 0;
+        ::ioctl(handle, TIOCOUTQ, &pending);
+        ::tcdrain(handle);
+        ::tcsetattr(handle, TCSANOW, &saved);
+        ::ioctl(handle, TIOCNXCL);
+        ::close(handle);
+        return written;
+    }
+
+private:
+    std::string m_devicePath;
+    std::string m_lockFile;
+    int m_consoles = -1;
+};
+
 void TermiosFloor(benchmark::State &state)
 {
     DrainedTerminal board;
@@ -203,18 +260,22 @@ void ClaimingTermiosFloor(benchmark::State &state)
     TimeEachPress(state, [&] { return ClaimingTermiosCycle(board.devicePath()); });
 }
 
-// The press and both floors taken in turn, each on a terminal of its own, so that whatever else
-// the machine does at a moment falls on all three alike: the ratios to read come from here.
+// The press, both floors and the press's own calls taken in turn, each on a terminal of its own,
+// so that whatever else the machine does at a moment falls on all of them alike: the ratios to
+// read come from here.
 void PressBesideFloors(benchmark::State &state)
 {
     DrainedTerminal pressed;
     DrainedTerminal bare;
     DrainedTerminal claimed;
+    DrainedTerminal byHand;
+    const SameCalls sameCalls(byHand.devicePath());
     ostrim::PosixSerialLine line([&] { return std::vector<std::string> {pressed.devicePath()}; });
     FixedEntries window;
     std::vector<double> press;
     std::vector<double> floor;
     std::vector<double> claiming;
+    std::vector<double> calls;
     const auto timed = [](std::vector<double> &into, auto &&cycle) {
         const Clock::time_point start = Clock::now();
         const bool written = cycle();
@@ -222,12 +283,14 @@ void PressBesideFloors(benchmark::State &state)
         return written;
     };
     for (auto _ : state) {
-        const bool written = timed(press, [&] {
-            ostrim::SetOutputs(window, line);
-            return true;
-        }) && timed(floor, [&] {
-            return TermiosCycle(bare.devicePath());
-        }) && timed(claiming, [&] { return ClaimingTermiosCycle(claimed.devicePath()); });
+        const bool written = timed(press,
+                                 [&] {
+                                     ostrim::SetOutputs(window, line);
+                                     return true;
+                                 })
+            && timed(floor, [&] { return TermiosCycle(bare.devicePath()); })
+            && timed(claiming, [&] { return ClaimingTermiosCycle(claimed.devicePath()); })
+            && timed(calls, sameCalls);
         if (!written) {
             state.SkipWithError("a floor's frame could not be written");
             return;
@@ -238,6 +301,8 @@ void PressBesideFloors(benchmark::State &state)
     state.counters["claiming_us"] = Median(claiming);
     state.counters["press_per_floor"] = Median(press) / Median(floor);
     state.counters["press_per_claiming"] = Median(press) / Median(claiming);
+    state.counters["same_calls_us"] = Median(calls);
+    state.counters["same_calls_per_floor"] = Median(calls) / Median(floor);
 }
 
 // The pieces of the checks, each on its own, to tell what costs what. A press looks at the kept
@@ -432,6 +497,8 @@ public:
         std::printf("figure turns_press_per_floor %.2f\nfigure turns_press_per_claiming %.2f\n",
             Counter("PressBesideFloors.press_per_floor"),
             Counter("PressBesideFloors.press_per_claiming"));
+        std::printf("figure turns_same_calls_per_floor %.2f\n",
+            Counter("PressBesideFloors.same_calls_per_floor"));
         std::printf("\nlock directory %s is %s\n", lockDirectory, LockDirectoryKind().c_str());
         std::printf("press          %9.1f us  = %.2f x the termios floor, %.2f%% of the %.0f us "
                     "the frame takes on the wire\n",
@@ -446,6 +513,11 @@ public:
             Counter("PressBesideFloors.press_us"), Counter("PressBesideFloors.floor_us"),
             Counter("PressBesideFloors.claiming_us"), Counter("PressBesideFloors.press_per_floor"),
             Counter("PressBesideFloors.press_per_claiming"));
+        std::printf(
+            "               the press's own system calls by hand %.1f us = %.2f x the termios "
+            "floor\n",
+            Counter("PressBesideFloors.same_calls_us"),
+            Counter("PressBesideFloors.same_calls_per_floor"));
         std::printf("termios floor  %9.1f us  = %.2f%% of the wire time\n", floor,
             100 * floor / wireMicroseconds);
         std::printf(

@@ -44,8 +44,8 @@ action_row() {
     figure() { sed -n "s/^figure $1 //p" "$out"; }
     rows+=("$(awk -v t="$title" -v p="$(figure press_median_us)" -v f="$(figure floor_median_us)" \
         -v y="$(figure pyserial_median_us)" -v tf="$(figure turns_press_per_floor)" \
-        -v tc="$(figure turns_press_per_claiming)" \
-        'BEGIN { printf "| %s | %.1f | %.1f | %.1f | %.2f | %.2f | %.2f | %.2f |", t, p, f, y, p / f, tf, tc, p / y }')")
+        -v tc="$(figure turns_press_per_claiming)" -v ts="$(figure turns_same_calls_per_floor)" \
+        'BEGIN { printf "| %s | %.1f | %.1f | %.1f | %.2f | %.2f | %.2f | %.2f | %.2f |", t, p, f, y, p / f, tf, ts, tc, p / y }')")
 }
 
 if [[ $(id -u) -eq 0 ]] && unshare -m true 2>/dev/null; then
@@ -58,8 +58,8 @@ else
 fi
 say "## One press, medians in µs"
 {
-    echo "| Lock directory | Press | Termios floor | pyserial | Press / floor | In turns: press / floor | In turns: press / claiming floor | Press / pyserial |"
-    echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+    echo "| Lock directory | Press | Termios floor | pyserial | Press / floor | In turns: press / floor | In turns: the press's calls by hand / floor | In turns: press / claiming floor | Press / pyserial |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
     printf '%s\n' "${rows[@]}"
 } | tee -a "$report"
 say ""
