@@ -12,6 +12,7 @@
 #include "serial/port_sharing.h"
 #include "serial/posix_serial_line.h"
 #include "serial/system_ports.h"
+#include "serial/terminal_settings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -194,7 +195,8 @@ bool ClaimingTermiosCycle(const std::string &devicePath)
 }
 
 // The system calls a press makes, in its order, with nothing around them: what the press would
-// cost if the line added nothing of its own. The lock file's name is made beforehand.
+// cost if the line added nothing of its own. The lock file's name is made beforehand. The
+// settings go through the kernel's termios2 (TCGETS2, TCSETS2) as the line's do.
 class SameCalls
 {
 public:
@@ -224,19 +226,24 @@ public:
         ::lstat(m_devicePath.c_str(), &status);
         ::lstat(m_lockFile.c_str(), &status);
         const int handle = ::open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        termios saved {};
-        ::tcgetattr(handle, &saved);
+        ostrim::TerminalSettings saved;
+        ostrim::ReadTerminalSettings(handle, saved);
         ::flock(handle, LOCK_EX | LOCK_NB);
         ::ioctl(handle, TIOCEXCL);
-        const termios settings = Raw2400(saved);
-        ::tcsetattr(handle, TCSANOW, &settings);
-        termios held {};
-        ::tcgetattr(handle, &held);
+        ostrim::TerminalSettings settings = saved;
+        settings.c_iflag = 0;
+        settings.c_oflag = 0;
+        settings.c_lflag = 0;
+        settings.c_cflag = B2400 | CS8 | CLOCAL | CREAD;
+        settings.c_ispeed = settings.c_ospeed = 2400;
+        ostrim::ApplyTerminalSettings(handle, settings);
+        ostrim::TerminalSettings held;
+        ostrim::ReadTerminalSettings(handle, held);
         const bool written = ::write(handle, frame, sizeof frame) == sizeof frame;
         int pending = 0;
         ::ioctl(handle, TIOCOUTQ, &pending);
         ::tcdrain(handle);
-        ::tcsetattr(handle, TCSANOW, &saved);
+        ostrim::ApplyTerminalSettings(handle, saved);
         ::ioctl(handle, TIOCNXCL);
         ::close(handle);
         return written;

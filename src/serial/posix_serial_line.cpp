@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace ostrim {
@@ -109,27 +110,45 @@ tcflag_t ParityFlags(Parity parity)
 constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 constexpr tcflag_t softwareFlowFlags = IXON | IXOFF | IXANY;
 
-// Raw bytes at the given framing, with the modem lines and receiver as the kernel keeps them.
-termios RawSettings(termios settings, speed_t speed, const LineSettings &line)
+// Raw bytes at the given framing, with the modem lines and receiver as the kernel keeps them. The
+// flags are those cfmakeraw clears and sets, which works on <termios.h>'s struct, not the kernel's.
+TerminalSettings RawSettings(
+    TerminalSettings settings, int baudRate, speed_t speed, const LineSettings &line)
 {
-    ::cfmakeraw(&settings);
+    settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     settings.c_iflag &= ~softwareFlowFlags;
-    settings.c_cflag &= ~framingFlags;
+    settings.c_oflag &= ~OPOST;
+    settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     // Where a UART has 1.5 stop bits at all, it gives them for a two-stop-bit 5-bit word.
     const bool twoStopBits = line.stopBits != StopBits::One;
+    settings.c_cflag &= ~(framingFlags | CBAUD | CIBAUD);
     settings.c_cflag |= WordSize(line.dataBits) | ParityFlags(line.parity)
-        | (twoStopBits ? CSTOPB : 0) | CLOCAL | CREAD;
+        | (twoStopBits ? CSTOPB : 0) | CLOCAL | CREAD | speed;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    ::cfsetispeed(&settings, speed);
-    ::cfsetospeed(&settings, speed);
+    settings.c_ispeed = static_cast<std::uint32_t>(baudRate);
+    settings.c_ospeed = static_cast<std::uint32_t>(baudRate);
     return settings;
 }
 
-bool Holds(const termios &asked, const termios &held)
+// The speeds as the kernel reads them: the input speed is the output speed unless CIBAUD names one.
+constexpr int inputSpeedShift = 16;
+static_assert(CIBAUD == CBAUD << inputSpeedShift);
+
+tcflag_t OutputSpeed(const TerminalSettings &settings)
 {
-    return ::cfgetospeed(&asked) == ::cfgetospeed(&held)
-        && ::cfgetispeed(&asked) == ::cfgetispeed(&held)
+    return settings.c_cflag & CBAUD;
+}
+
+tcflag_t InputSpeed(const TerminalSettings &settings)
+{
+    const tcflag_t input = (settings.c_cflag & CIBAUD) >> inputSpeedShift;
+    return input != 0 ? input : OutputSpeed(settings);
+}
+
+bool Holds(const TerminalSettings &asked, const TerminalSettings &held)
+{
+    return OutputSpeed(asked) == OutputSpeed(held) && InputSpeed(asked) == InputSpeed(held)
         && (asked.c_cflag & framingFlags) == (held.c_cflag & framingFlags)
         && (asked.c_iflag & softwareFlowFlags) == (held.c_iflag & softwareFlowFlags)
         && (asked.c_oflag & OPOST) == (held.c_oflag & OPOST);
@@ -171,6 +190,16 @@ int SystemPendingOutput(int handle)
 {
     int pending = 0;
     return ::ioctl(handle, TIOCOUTQ, &pending) == 0 ? pending : -1;
+}
+
+int SystemDrain(int handle)
+{
+    return ::tcdrain(handle);
+}
+
+int SystemDiscardOutput(int handle)
+{
+    return ::tcflush(handle, TCOFLUSH);
 }
 
 PosixSerialLine::PosixSerialLine(PortList ports, LineEnvironment environment)
@@ -221,9 +250,9 @@ void PosixSerialLine::Open()
     CheckBeforeOpening(m_device, m_consoles.Current());
 
     m_handle = OpenDevice();
-    termios saved {};
+    TerminalSettings saved;
     // Reading the settings is harmless to a holder, and tells a terminal from any other device.
-    if (::tcgetattr(m_handle, &saved) != 0)
+    if (ReadTerminalSettings(m_handle, saved) != 0)
         CloseUnclaimedAndFail("is not a serial device", ENOTTY);
     Claim();
     Configure(saved);
@@ -302,18 +331,19 @@ void PosixSerialLine::Claim()
     }
 }
 
-void PosixSerialLine::Configure(const termios &saved)
+void PosixSerialLine::Configure(const TerminalSettings &saved)
 {
     m_saved = saved;
-    const termios asked = RawSettings(saved, SpeedOf(m_settings.baudRate).value(), m_settings);
+    const TerminalSettings asked
+        = RawSettings(saved, m_settings.baudRate, SpeedOf(m_settings.baudRate).value(), m_settings);
     if (m_environment.driver.applySettings(m_handle, asked) != 0) {
         const int error = errno;
         AbandonAndFail(Refused() + ": " + std::strerror(error), error);
     }
-    // tcsetattr succeeds when the driver took any part of the settings; only reading them back
+    // TCSETS2 succeeds when the driver took any part of the settings; only reading them back
     // tells whether the board will be spoken to as asked.
-    termios held {};
-    if (::tcgetattr(m_handle, &held) != 0 || !Holds(asked, held))
+    TerminalSettings held;
+    if (ReadTerminalSettings(m_handle, held) != 0 || !Holds(asked, held))
         AbandonAndFail(Refused(), EINVAL);
 }
 

@@ -5,6 +5,7 @@
 #include "serial/port_sharing.h"
 #include "serial/serial_line.h"
 #include "serial/system_ports.h"
+#include "serial/terminal_settings.h"
 
 #include <chrono>
 #include <filesystem>
@@ -13,26 +14,26 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
 #include <sys/types.h>
-#include <termios.h>
 
 namespace ostrim {
 
 // Bytes still waiting in the system's output queue of an open port; -1 with errno set when it
 // cannot be told.
 int SystemPendingOutput(int handle);
+// tcdrain and tcflush(TCOFLUSH).
+int SystemDrain(int handle);
+int SystemDiscardOutput(int handle);
 
 // The calls that reach the terminal driver, where a test must stand in for what a
 // pseudo-terminal cannot do: hold a parity or a word size, or keep bytes queued.
 struct TerminalDriver
 {
-    std::function<int(int handle, const termios &settings)> applySettings =
-        [](int handle, const termios &settings) { return ::tcsetattr(handle, TCSANOW, &settings); };
+    std::function<int(int handle, const TerminalSettings &settings)> applySettings
+        = ApplyTerminalSettings;
     std::function<int(int handle)> pendingOutput = SystemPendingOutput;
-    std::function<int(int handle)> drain = ::tcdrain;
-    std::function<int(int handle)> discardOutput
-        = [](int handle) { return ::tcflush(handle, TCOFLUSH); };
+    std::function<int(int handle)> drain = SystemDrain;
+    std::function<int(int handle)> discardOutput = SystemDiscardOutput;
 };
 
 // Everything outside the process that the line consults; tests point it at their own.
@@ -76,7 +77,7 @@ private:
     void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
     void Claim();
-    void Configure(const termios &saved);
+    void Configure(const TerminalSettings &saved);
     void WaitUntilWritable();
     void DrainBeforeDeadline();
     void Release();
@@ -91,7 +92,7 @@ private:
     LineSettings m_settings;
     std::string m_device;
     int m_handle = -1;
-    std::optional<termios> m_saved; // the port's own settings, given back when it is released
+    std::optional<TerminalSettings> m_saved; // the port's own, given back when it is released
     Clock::time_point m_sendDeadline; // from the write on, for write and drain together
 };
 

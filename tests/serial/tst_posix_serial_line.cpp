@@ -159,6 +159,7 @@ private slots:
     void settingsHandedToTheDriver();
     void refusedSettingsLeaveThePortAsItWas_data();
     void refusedSettingsLeaveThePortAsItWas();
+    void portIsGivenBackAsItWasFound_data();
     void portIsGivenBackAsItWasFound();
     void settingsWaitForTheNextOpen();
     void refusesPortNumbersBelowOne_data();
@@ -270,22 +271,25 @@ void TestPosixSerialLine::settingsHandedToTheDriver()
     QFETCH(speed_t, speed);
     QFETCH(tcflag_t, framing);
     QFETCH(bool, holds);
+    const std::uint32_t baudRate = settings.section(',', 0, 0).toUInt();
 
     PseudoTerminal board;
-    std::vector<termios> handed;
+    std::vector<TerminalSettings> handed;
     LineEnvironment environment;
-    environment.driver.applySettings = [&](int handle, const termios &settings) {
+    environment.driver.applySettings = [&](int handle, const TerminalSettings &settings) {
         handed.push_back(settings);
-        return ::tcsetattr(handle, TCSANOW, &settings);
+        return ApplyTerminalSettings(handle, settings);
     };
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
     line.SetSettings(settings.toStdString());
     const std::string failure = OpenFailure(line);
 
     QVERIFY(!handed.empty());
-    const termios &asked = handed.front();
-    QCOMPARE(cfgetospeed(&asked), speed);
-    QCOMPARE(cfgetispeed(&asked), speed);
+    const TerminalSettings &asked = handed.front();
+    QCOMPARE(asked.c_cflag & CBAUD, speed);
+    QCOMPARE(asked.c_cflag & CIBAUD, tcflag_t {0}); // the input at the output's speed
+    QCOMPARE(asked.c_ospeed, baudRate);
+    QCOMPARE(asked.c_ispeed, baudRate);
     QCOMPARE(asked.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), framing);
     QCOMPARE(asked.c_iflag & (IXON | IXOFF | IXANY), tcflag_t {0});
     // Refused by reading back: what the driver silently changed is not taken for what was asked.
@@ -297,7 +301,7 @@ void TestPosixSerialLine::settingsHandedToTheDriver()
 void TestPosixSerialLine::refusedSettingsLeaveThePortAsItWas_data()
 {
     QTest::addColumn<QString>("settings");
-    QTest::addColumn<QString>("driver"); // how tcsetattr answers
+    QTest::addColumn<QString>("driver"); // how the driver answers TCSETS2
     QTest::addColumn<QString>("message");
 
     QTest::newRow("1.5 stop bits with 8 data bits")
@@ -331,7 +335,7 @@ void TestPosixSerialLine::refusedSettingsLeaveThePortAsItWas()
     const termios before = board.settings();
     bool opened = false;
     LineEnvironment environment;
-    environment.driver.applySettings = [&](int handle, const termios &settings) {
+    environment.driver.applySettings = [&](int handle, const TerminalSettings &settings) {
         if (!opened) { // the first call configures; a later one gives the port back
             opened = true;
             if (driver == "refuses")
@@ -339,7 +343,7 @@ void TestPosixSerialLine::refusedSettingsLeaveThePortAsItWas()
             if (driver == "ignores")
                 return 0;
         }
-        return ::tcsetattr(handle, TCSANOW, &settings);
+        return ApplyTerminalSettings(handle, settings);
     };
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
     line.SetSettings(settings.toStdString());
@@ -351,21 +355,57 @@ void TestPosixSerialLine::refusedSettingsLeaveThePortAsItWas()
     QCOMPARE(board.readAll(50ms), Bytes {});
 }
 
+void TestPosixSerialLine::portIsGivenBackAsItWasFound_data()
+{
+    QTest::addColumn<std::uint32_t>("otherSpeed"); // 0: cooked at 9600, as after boot
+    QTest::addColumn<bool>("inputAt1200"); // the input's own speed, in CIBAUD
+
+    QTest::newRow("cooked at 9600") << std::uint32_t {0} << false;
+    QTest::newRow("cooked, output at 9600, input at 1200") << std::uint32_t {0} << true;
+    // Left so by other programs; <termios.h> has no constant for either.
+    QTest::newRow("250000 baud, as 3D printer hosts use") << std::uint32_t {250000} << false;
+    QTest::newRow("31250 baud, MIDI's speed") << std::uint32_t {31250} << false;
+}
+
 void TestPosixSerialLine::portIsGivenBackAsItWasFound()
 {
+    QFETCH(std::uint32_t, otherSpeed);
+    QFETCH(bool, inputAt1200);
     PseudoTerminal board;
     QVERIFY(board.setSettings(CookedAt9600(board.settings())));
-    const termios before = board.settings();
+    TerminalSettings before;
+    QVERIFY(ReadTerminalSettings(board.slaveHandle(), before) == 0);
+    if (otherSpeed != 0) {
+        before.c_cflag = (before.c_cflag & ~(CBAUD | CIBAUD)) | CBAUDEX; // the kernel's BOTHER
+        before.c_ispeed = otherSpeed;
+        before.c_ospeed = otherSpeed;
+    }
+    if (inputAt1200)
+        before.c_cflag = (before.c_cflag & ~CIBAUD) | (B1200 << 16);
+    QVERIFY(ApplyTerminalSettings(board.slaveHandle(), before) == 0);
+    QVERIFY(ReadTerminalSettings(board.slaveHandle(), before) == 0);
+    if (otherSpeed != 0)
+        QCOMPARE(before.c_ospeed, otherSpeed);
+    if (inputAt1200)
+        QCOMPARE(before.c_ispeed, std::uint32_t {1200});
     PosixSerialLine line(PortsAre({board.devicePath()}));
     line.SetSettings("2400,N,8,1");
     line.Open();
+    TerminalSettings during;
+    QVERIFY(ReadTerminalSettings(board.slaveHandle(), during) == 0);
+    QCOMPARE(during.c_ospeed, std::uint32_t {2400});
+    QCOMPARE(during.c_ispeed, std::uint32_t {2400});
     int exclusive = 0;
     QVERIFY(::ioctl(board.slaveHandle(), TIOCGEXCL, &exclusive) == 0);
     QCOMPARE(exclusive, 1);
     line.Write(frame7A0);
     line.Close();
 
-    QVERIFY(SameSettings(board.settings(), before));
+    TerminalSettings after;
+    QVERIFY(ReadTerminalSettings(board.slaveHandle(), after) == 0);
+    QCOMPARE(after.c_ospeed, before.c_ospeed);
+    QCOMPARE(after.c_ispeed, before.c_ispeed);
+    QVERIFY(after == before);
     QVERIFY(::ioctl(board.slaveHandle(), TIOCGEXCL, &exclusive) == 0);
     QCOMPARE(exclusive, 0);
     QCOMPARE(board.read(2), frame7A0);
@@ -522,9 +562,9 @@ void TestPosixSerialLine::drainWaitsForTheTransmitter()
     std::vector<std::string> calls;
     int queued = 2;
     LineEnvironment environment;
-    environment.driver.applySettings = [&](int handle, const termios &settings) {
+    environment.driver.applySettings = [&](int handle, const TerminalSettings &settings) {
         calls.push_back("settings");
-        return ::tcsetattr(handle, TCSANOW, &settings);
+        return ApplyTerminalSettings(handle, settings);
     };
     environment.driver.pendingOutput = [&](int) {
         calls.push_back("queued " + std::to_string(queued));
@@ -580,9 +620,9 @@ void TestPosixSerialLine::failedDrainDiscardsTheFrame()
     LineEnvironment environment;
     environment.driver.pendingOutput = [&](int) { return queued < 0 ? errno = EIO, -1 : queued; };
     environment.driver.drain = [&](int) { return drained < 0 ? errno = EIO, -1 : drained; };
-    environment.driver.applySettings = [&](int handle, const termios &settings) {
+    environment.driver.applySettings = [&](int handle, const TerminalSettings &settings) {
         calls.push_back("settings");
-        return ::tcsetattr(handle, TCSANOW, &settings);
+        return ApplyTerminalSettings(handle, settings);
     };
     environment.driver.discardOutput = [&](int handle) {
         calls.push_back("discard");
