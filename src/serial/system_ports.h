@@ -33,7 +33,7 @@ bool TtySHasUart(
 // Every serial device the system reports, in no particular order.
 std::vector<std::string> ReportedSerialDevices();
 
-// The system's serial ports as they are now. Listing them costs 17 to 20 ms, twice what the frame
+// The system's serial ports as they are now. Listing them costs 17 to 23 ms, twice what the frame
 // takes on the wire, so the last list is kept until a device node is added to or removed from
 // /dev, which moves the directory's modification time. Copies share the kept list, and may be
 // called from any thread: a window can read the list in the background while it starts.
