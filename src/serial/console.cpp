@@ -72,13 +72,20 @@ std::vector<dev_t> DevicesNamed(
     return consoles;
 }
 
-bool IsSysfs(int handle)
+} // namespace
+
+bool IsOnSysfs(int handle)
 {
     struct statfs system = {};
     return ::fstatfs(handle, &system) == 0 && system.f_type == SYSFS_MAGIC;
 }
 
-} // namespace
+// sysfs marks the file with POLLPRI and POLLERR until it is read again.
+bool MarkedAsChanged(int handle)
+{
+    pollfd watch {handle, POLLPRI, 0};
+    return ::poll(&watch, 1, 0) < 0 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL)) != 0;
+}
 
 std::vector<dev_t> ActiveConsoles(const std::filesystem::path &sysClassTty)
 {
@@ -93,8 +100,9 @@ bool IsConsole(const std::string &devicePath, const std::vector<dev_t> &consoles
     return std::ranges::find(consoles, status.st_rdev) != consoles.end();
 }
 
-ConsoleWatch::ConsoleWatch(std::filesystem::path sysClassTty)
+ConsoleWatch::ConsoleWatch(std::filesystem::path sysClassTty, ConsoleSignals notices)
     : m_sysClassTty(std::move(sysClassTty))
+    , m_notices(std::move(notices))
 {
     Read();
 }
@@ -107,17 +115,9 @@ ConsoleWatch::~ConsoleWatch()
 
 const std::vector<dev_t> &ConsoleWatch::Current()
 {
-    if (m_active < 0 || ChangedSinceRead())
+    if (m_active < 0 || m_notices.changed(m_active))
         Read();
     return m_consoles;
-}
-
-// sysfs marks the file with POLLPRI and POLLERR until it is read again; a failed poll counts as a
-// change, since reading again costs only time.
-bool ConsoleWatch::ChangedSinceRead() const
-{
-    pollfd watch {m_active, POLLPRI, 0};
-    return ::poll(&watch, 1, 0) < 0 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL)) != 0;
 }
 
 void ConsoleWatch::Read()
@@ -129,7 +129,7 @@ void ConsoleWatch::Read()
         return;
     }
     m_consoles = DevicesNamed(ReadFromStart(m_active), m_sysClassTty);
-    if (!IsSysfs(m_active)) {
+    if (!m_notices.tellsOfChanges(m_active)) {
         ::close(m_active);
         m_active = -1;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,21 @@ std::vector<dev_t> ActiveConsoles(const std::filesystem::path &sysClassTty = "/s
 // so a link, a renamed node or a node bound over another path is seen for what it is.
 bool IsConsole(const std::string &devicePath, const std::vector<dev_t> &consoles);
 
+// Whether an open file is on sysfs, which tells pollers of changes to it.
+bool IsOnSysfs(int handle);
+
+// Whether sysfs marked the open file as changed since it was last read; a failed poll counts as a
+// change, since reading again costs only time.
+bool MarkedAsChanged(int handle);
+
+// How a ConsoleWatch learns of a change. Tests stand in for the kernel here: they cannot make a
+// console come or go.
+struct ConsoleSignals
+{
+    std::function<bool(int handle)> tellsOfChanges = IsOnSysfs;
+    std::function<bool(int handle)> changed = MarkedAsChanged;
+};
+
 // The active consoles, kept between calls. The kernel tells whoever polls console/active when a
 // console comes or goes, so on sysfs the list is read again only then: one poll(2) a press rather
 // than two sysfs files, which cost more than the rest of a press. A folder that only looks like
@@ -24,7 +40,8 @@ bool IsConsole(const std::string &devicePath, const std::vector<dev_t> &consoles
 class ConsoleWatch
 {
 public:
-    explicit ConsoleWatch(std::filesystem::path sysClassTty = "/sys/class/tty");
+    explicit ConsoleWatch(
+        std::filesystem::path sysClassTty = "/sys/class/tty", ConsoleSignals notices = {});
     ~ConsoleWatch();
     ConsoleWatch(const ConsoleWatch &) = delete;
     ConsoleWatch &operator=(const ConsoleWatch &) = delete;
@@ -32,10 +49,10 @@ public:
     const std::vector<dev_t> &Current();
 
 private:
-    bool ChangedSinceRead() const;
     void Read();
 
     std::filesystem::path m_sysClassTty;
+    ConsoleSignals m_notices;
     int m_active = -1; // console/active, held open while sysfs can tell of changes to it
     std::vector<dev_t> m_consoles;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <utility>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +48,7 @@ private slots:
     void watchSeesChangesWhereNothingTellsOfThem_data();
     void watchSeesChangesWhereNothingTellsOfThem();
     void watchOnSysfsHoldsOneDescriptor();
+    void watchReadsAgainWhenTold();
 };
 
 // The console here is a pseudo-terminal, named "ttyS0" in a sysfs of the test's own.
@@ -170,6 +172,28 @@ void TestConsole::watchOnSysfsHoldsOneDescriptor()
         QCOMPARE(OpenFileDescriptorCount(), before + 1);
     }
     QCOMPARE(OpenFileDescriptorCount(), before);
+}
+
+// A console that comes or goes cannot be caused here, so the kernel's mark is played by the test:
+// the watch must keep what it read until told, and read again once told.
+void TestConsole::watchReadsAgainWhenTold()
+{
+    QTemporaryDir dir;
+    const std::filesystem::path sys = dir.path().toStdString();
+    PseudoTerminal console;
+    const dev_t device = DeviceOf(console.devicePath());
+    WriteFile(sys / "ttyS0" / "dev", DevFileText(device));
+    WriteFile(sys / "console" / "active", "tty0\n");
+    bool told = false;
+    ConsoleWatch watch(
+        sys, {[](int) { return true; }, [&](int) { return std::exchange(told, false); }});
+    QCOMPARE(std::ranges::count(watch.Current(), device), 0);
+
+    WriteFile(sys / "console" / "active", "tty0 ttyS0\n");
+    QCOMPARE(std::ranges::count(watch.Current(), device), 0);
+    told = true;
+    QCOMPARE(std::ranges::count(watch.Current(), device), 1);
+    QCOMPARE(std::ranges::count(watch.Current(), device), 1);
 }
 
 QTEST_GUILESS_MAIN(TestConsole)
