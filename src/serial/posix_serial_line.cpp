@@ -112,8 +112,8 @@ constexpr tcflag_t softwareFlowFlags = IXON | IXOFF | IXANY;
 
 // Raw bytes at the given framing, with the modem lines and receiver as the kernel keeps them. The
 // flags are those cfmakeraw clears and sets, which works on <termios.h>'s struct, not the kernel's.
-TerminalSettings RawSettings(
-    TerminalSettings settings, int baudRate, speed_t speed, const LineSettings &line)
+// The speed was checked to be one SpeedOf knows before the port was opened.
+TerminalSettings RawSettings(TerminalSettings settings, const LineSettings &line)
 {
     settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     settings.c_iflag &= ~softwareFlowFlags;
@@ -123,11 +123,11 @@ TerminalSettings RawSettings(
     const bool twoStopBits = line.stopBits != StopBits::One;
     settings.c_cflag &= ~(framingFlags | CBAUD | CIBAUD);
     settings.c_cflag |= WordSize(line.dataBits) | ParityFlags(line.parity)
-        | (twoStopBits ? CSTOPB : 0) | CLOCAL | CREAD | speed;
+        | (twoStopBits ? CSTOPB : 0) | CLOCAL | CREAD | SpeedOf(line.baudRate).value();
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    settings.c_ispeed = static_cast<std::uint32_t>(baudRate);
-    settings.c_ospeed = static_cast<std::uint32_t>(baudRate);
+    settings.c_ispeed = static_cast<std::uint32_t>(line.baudRate);
+    settings.c_ospeed = static_cast<std::uint32_t>(line.baudRate);
     return settings;
 }
 
@@ -334,8 +334,7 @@ void PosixSerialLine::Claim()
 void PosixSerialLine::Configure(const TerminalSettings &saved)
 {
     m_saved = saved;
-    const TerminalSettings asked
-        = RawSettings(saved, m_settings.baudRate, SpeedOf(m_settings.baudRate).value(), m_settings);
+    const TerminalSettings asked = RawSettings(saved, m_settings);
     if (m_environment.driver.applySettings(m_handle, asked) != 0) {
         const int error = errno;
         AbandonAndFail(Refused() + ": " + std::strerror(error), error);
