@@ -6,7 +6,8 @@ ifeq ($(CI),true)
 CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test run clean fuzz sanitize soak bench package package-check
+.PHONY: all deps configure build test run clean fuzz sanitize soak bench package package-check \
+	clean-room
 
 all: build
 
@@ -71,6 +72,12 @@ package: deps
 package-check: package
 	@bash scripts/install-deps.sh package
 	@bash scripts/package-check.sh $(PACKAGE_BUILD)/ostrim_*.deb
+
+# README's two commands proven from nothing: Debian 12 and 13 made by debootstrap, each fresh, and
+# Debian 12 again with Google Benchmark's development package in it. Needs root.
+clean-room:
+	@bash scripts/install-deps.sh package
+	@bash scripts/clean-room.sh
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)

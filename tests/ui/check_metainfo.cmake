@@ -9,8 +9,12 @@ if(NOT APPSTREAMCLI)
 endif()
 execute_process(COMMAND "${APPSTREAMCLI}" validate --no-net --no-color "${METAINFO}"
   RESULT_VARIABLE result OUTPUT_VARIABLE report ERROR_VARIABLE report)
-# Errors and warnings fail the validation; infos and pedantic notes are advice.
-if(NOT result EQUAL 0 OR report MATCHES "(^|\n)[EW]: ")
+# Errors and warnings fail the validation; infos and pedantic notes are advice. The project has no
+# homepage yet, and newer validators warn of that: that one finding is accepted, by its tag, and
+# only it; the validator's failing exit status is then its own and nothing else's.
+set(accepted "(^|\n)W: [^\n]*: url-homepage-missing(\n|$)")
+string(REGEX REPLACE "${accepted}" "\\1" rest "${report}")
+if(rest MATCHES "(^|\n)[EW]: " OR (NOT result EQUAL 0 AND rest STREQUAL report))
   message(FATAL_ERROR "appstreamcli validate: ${report}")
 endif()
 
