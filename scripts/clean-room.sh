@@ -143,8 +143,8 @@ for pass in "${passes[@]}"; do
     archive=$(tarball "$suite")
     root=$(mktemp -d /var/tmp/ostrim-clean-room.XXXXXX)
     trap 'rm -rf --one-file-system "$root"' EXIT
-    chmod 0755 "$root"
     tar -C "$root" -xpf "$archive"
+    chmod 0755 "$root"
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     grep -q "$(hostname)" "$root/etc/hosts" 2>/dev/null || echo "127.0.1.1 $(hostname)" >>"$root/etc/hosts"
     chroot "$root" useradd --create-home --uid 1000 --shell /bin/bash "$user"
