@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
+  # The core's tests, which build for Windows too.
+  doctest-dev
   clang libclang-rt-dev
   # The window's tests: a font to measure captions with, the desktop entry's validator, and a
   # Windows resource compiler to check the resource script with.

@@ -1,262 +1,186 @@
 #include "runtime/action_error.h"
 #include "runtime/readings.h"
+#include "table_test.h"
 
-#include <cmath>
+#include <limits>
 #include <string>
-
-#include <QTest>
+#include <string_view>
+#include <vector>
 
 using namespace ostrim;
-using namespace std::string_literals;
+using namespace ostrim::test;
 
-Q_DECLARE_METATYPE(ostrim::FailureKind)
+namespace {
 
-class TestReadings : public QObject
+struct TextRow
 {
-    Q_OBJECT
-
-private slots:
-    void leadingNumber_data();
-    void leadingNumber();
-    void leadingNumberBeyondDouble_data();
-    void leadingNumberBeyondDouble();
-    void toInt16_data();
-    void toInt16();
-    void textToInt32_data();
-    void textToInt32();
-    void textToInt32Failures_data();
-    void textToInt32Failures();
-    void messagesQuoteLongTextShort();
+    std::string_view name;
+    std::string text;
+    std::string_view outcome;
 };
 
-void TestReadings::leadingNumber_data()
+const std::string zeros(1500, '0');
+
+} // namespace
+
+TEST_CASE("LeadingNumber reads the number the text starts with")
 {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<double>("expected");
-
-    QTest::newRow("empty -> 0") << QByteArray("") << 0.0;
-    QTest::newRow("blanks only -> 0") << QByteArray(" \t\r\n") << 0.0;
-    QTest::newRow("letters -> 0") << QByteArray("abc") << 0.0;
-    QTest::newRow("12 -> 12") << QByteArray("12") << 12.0;
-    QTest::newRow("blanks before 2 -> 2") << QByteArray("  \t\r\n2") << 2.0;
-    QTest::newRow("1abc -> 1 (stops at the letter)") << QByteArray("1abc") << 1.0;
-    QTest::newRow("2 followed by blanks -> 2") << QByteArray("2   ") << 2.0;
-    QTest::newRow("1 2 -> 1 (no blanks inside)") << QByteArray("1 2") << 1.0;
-    QTest::newRow("2.5 -> 2.5") << QByteArray("2.5") << 2.5;
-    QTest::newRow(".5 -> 0.5") << QByteArray(".5") << 0.5;
-    QTest::newRow("5. -> 5") << QByteArray("5.") << 5.0;
-    QTest::newRow("1.2.3 -> 1.2 (one point)") << QByteArray("1.2.3") << 1.2;
-    QTest::newRow("lone point -> 0") << QByteArray(".") << 0.0;
-    QTest::newRow("-1 -> -1") << QByteArray("-1") << -1.0;
-    QTest::newRow("+3 -> 3") << QByteArray("+3") << 3.0;
-    QTest::newRow("sign alone -> 0") << QByteArray("-") << 0.0;
-    QTest::newRow("+-1 -> 0") << QByteArray("+-1") << 0.0;
-    QTest::newRow("- 1 -> 0 (blank after sign)") << QByteArray("- 1") << 0.0;
-    QTest::newRow("1,5 -> 1 (comma is no decimal point)") << QByteArray("1,5") << 1.0;
-    QTest::newRow("1e3 -> 1000") << QByteArray("1e3") << 1000.0;
-    QTest::newRow("1E+2 -> 100") << QByteArray("1E+2") << 100.0;
-    QTest::newRow("25e-1 -> 2.5") << QByteArray("25e-1") << 2.5;
-    QTest::newRow("1e -> 1 (no exponent digit)") << QByteArray("1e") << 1.0;
-    QTest::newRow("1e+ -> 1") << QByteArray("1e+") << 1.0;
-    QTest::newRow("2ex -> 2") << QByteArray("2ex") << 2.0;
-    QTest::newRow("0x10 -> 0 (no radix prefix)") << QByteArray("0x10") << 0.0;
-    QTest::newRow("&H10 -> 0") << QByteArray("&H10") << 0.0;
-    QTest::newRow("inf -> 0") << QByteArray("inf") << 0.0;
-    QTest::newRow("nan -> 0") << QByteArray("nan") << 0.0;
-    QTest::newRow("1e-400 -> 0 (too small, not too large)") << QByteArray("1e-400") << 0.0;
-    QTest::newRow("0.000...1e-300 -> 0") << QByteArray("0.0000000001e-300") << 0.0;
-    QTest::newRow("0e999999 -> 0") << QByteArray("0e999999") << 0.0;
-    QTest::newRow("1.7976931348623157e308 -> largest double")
-        << QByteArray("1.7976931348623157e308") << 1.7976931348623157e308;
-    QTest::newRow("leading zeros") << QByteArray("0007") << 7.0;
-    QTest::newRow("Arabic-Indic digit is no digit") << QByteArray("\xd9\xa3") << 0.0;
-    QTest::newRow("vertical tab is no blank -> 0") << QByteArray("\v2") << 0.0;
-    QTest::newRow("form feed is no blank -> 0") << QByteArray("\f2") << 0.0;
-    QTest::newRow("no-break space is no blank -> 0") << QByteArray("\xc2\xa0"
-                                                                   "2")
-                                                     << 0.0;
-
-    // Digits far beyond what a double holds, and an exponent that brings them back into range:
-    // the value is what the whole text says, however long the digits or the exponent.
-    const QByteArray thousandFiveHundredZeros(1500, '0');
-    QTest::newRow("1 and 1,500 zeros, e-1500 -> 1")
-        << "1" + thousandFiveHundredZeros + "e-1500" << 1.0;
-    QTest::newRow("1 and 1,500 zeros, e-1498 -> 100")
-        << "1" + thousandFiveHundredZeros + "e-1498" << 100.0;
-    QTest::newRow("1 and 1,500 zeros, e-1900 -> 0 (1e-400, too small)")
-        << "1" + thousandFiveHundredZeros + "e-1900" << 0.0;
-    QTest::newRow("0.(1,500 zeros)25e1501 -> 2.5")
-        << "0." + thousandFiveHundredZeros + "25e1501" << 2.5;
-}
-
-void TestReadings::leadingNumber()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(double, expected);
-    try {
-        QCOMPARE(LeadingNumber(text.toStdString()), expected);
-    } catch (const ActionError &error) {
-        QFAIL(error.what());
+    const std::vector<TextRow> rows {
+        {"empty text reads as 0", "", "0"},
+        {"space, tab, CR and LF are skipped before it", "  \t\r\n2", "2"},
+        {"vertical tab is no blank", "\v2", "0"},
+        {"form feed is no blank", "\f2", "0"},
+        {"no-break space is no blank", "\u00a02", "0"},
+        {"a letter ends it", "1abc", "1"},
+        {"a blank ends it", "1 2", "1"},
+        {"a fraction", "2.5", "2.5"},
+        {"no digits before the point", ".5", "0.5"},
+        {"no digits after the point", "5.", "5"},
+        {"a second point ends it", "1.2.3", "1.2"},
+        {"a point alone is no number", ".", "0"},
+        {"a comma is no decimal point", "1,5", "1"},
+        {"minus", "-1", "-1"},
+        {"plus", "+3", "3"},
+        {"a sign alone is no number", "-", "0"},
+        {"two signs are no number", "+-1", "0"},
+        {"a blank after the sign", "- 1", "0"},
+        {"an exponent", "1e3", "1000"},
+        {"capital E and a plus", "1E+2", "100"},
+        {"a negative exponent", "25e-1", "2.5"},
+        {"e without digits is left out", "1e", "1"},
+        {"e and a sign without digits are left out", "1e+", "1"},
+        {"no radix prefix", "0x10", "0"},
+        {"inf is a word, not infinity", "inf", "0"},
+        {"only ASCII digits are digits", "\xd9\xa3", "0"},
+        {"the nearest double, ties to even", "9007199254740993", "9007199254740992"},
+        {"the largest double", "1.7976931348623157e308", "1.7976931348623157e+308"},
+        {"the smallest double", "4.9e-324", "5e-324"},
+        {"a subnormal", "1e-310", "1e-310"},
+        {"below half the smallest double, 0", "2e-324", "0"},
+        {"too small to hold reads as 0", "1e-400", "0"},
+        {"zero with a huge exponent", "0e999999", "0"},
+        {"1 and 1,500 zeros, e-1500", "1" + zeros + "e-1500", "1"},
+        {"1 and 1,500 zeros, e-1900 is too small", "1" + zeros + "e-1900", "0"},
+        {"0.(1,500 zeros)25e1501", "0." + zeros + "25e1501", "2.5"},
+        {"1e400 is beyond a double", "1e400", "overflow"},
+        {"just past the largest double", "1.7976931348623159e308", "overflow"},
+        {"an exponent of twenty digits", "1e99999999999999999999", "overflow"},
+        {"four hundred digits", std::string(400, '9'), "overflow"},
+        {"0.001e312 is 1e309", "0.001e312", "overflow"},
+        {"1 and 1,500 zeros, e-1100 is 1e400", "1" + zeros + "e-1100", "overflow"},
+        {"0.(1,500 zeros)1e1900 is 1e399", "0." + zeros + "1e1900", "overflow"},
+    };
+    for (const TextRow &row : rows) {
+        INFO(row.name);
+        CHECK(Outcome([&] { return LeadingNumber(row.text); }) == row.outcome);
     }
 }
 
-void TestReadings::leadingNumberBeyondDouble_data()
+TEST_CASE("ToInt16 rounds to the nearest, ties to even, then checks the range")
 {
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("1e400") << QByteArray("1e400");
-    QTest::newRow("-1e400") << QByteArray("-1e400");
-    QTest::newRow("1.8e308 followed by letters") << QByteArray("  1.8e308abc");
-    QTest::newRow("exponent with twenty digits") << QByteArray("1e99999999999999999999");
-    QTest::newRow("four hundred digits") << QByteArray(400, '9');
-    QTest::newRow("0.001e312 is 1e309") << QByteArray("0.001e312");
-    QTest::newRow("just past the largest double") << QByteArray("1.7976931348623159e308");
-    const QByteArray thousandFiveHundredZeros(1500, '0');
-    QTest::newRow("1 and 1,500 zeros, e-1100 is 1e400")
-        << "1" + thousandFiveHundredZeros + "e-1100";
-    QTest::newRow("0.(1,500 zeros)1e1900 is 1e399") << "0." + thousandFiveHundredZeros + "1e1900";
-}
-
-void TestReadings::leadingNumberBeyondDouble()
-{
-    QFETCH(QByteArray, text);
-    try {
-        LeadingNumber(text.toStdString());
-        QFAIL("no failure");
-    } catch (const ActionError &error) {
-        QCOMPARE(error.kind(), FailureKind::Overflow);
-        QVERIFY2(error.message().starts_with("Overflow"), error.what());
-        QVERIFY2(error.message().size() < 120, error.what());
+    struct Row
+    {
+        std::string_view name;
+        double value;
+        std::string_view outcome;
+    };
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    const std::vector<Row> rows {
+        {"2.5 to 2", 2.5, "2"},
+        {"3.5 to 4", 3.5, "4"},
+        {"-2.5 to -2", -2.5, "-2"},
+        {"-3.5 to -4", -3.5, "-4"},
+        {"0.5 to 0", 0.5, "0"},
+        {"just above a half", 1.5000001, "2"},
+        {"just below a half", 2.4999999, "2"},
+        {"the largest", 32767.4, "32767"},
+        {"-32768.5 rounds into the range", -32768.5, "-32768"},
+        {"32767.5 rounds out of it", 32767.5, "overflow"},
+        {"below the smallest", -32768.6, "overflow"},
+        {"infinity", infinity, "overflow"},
+        {"not a number", nan, "overflow"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        CHECK(Outcome([&] { return ToInt16(row.value); }) == row.outcome);
     }
 }
 
-void TestReadings::toInt16_data()
+TEST_CASE("TextToInt32 reads a text that is one number and nothing else")
 {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<bool>("fits");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("2.5 -> 2 (ties to even)") << 2.5 << true << 2;
-    QTest::newRow("3.5 -> 4 (ties to even)") << 3.5 << true << 4;
-    QTest::newRow("-2.5 -> -2 (ties to even)") << -2.5 << true << -2;
-    QTest::newRow("-3.5 -> -4 (ties to even)") << -3.5 << true << -4;
-    QTest::newRow("0.5 -> 0") << 0.5 << true << 0;
-    QTest::newRow("0.4 -> 0") << 0.4 << true << 0;
-    QTest::newRow("1.5000001 -> 2") << 1.5000001 << true << 2;
-    QTest::newRow("2.4999999 -> 2") << 2.4999999 << true << 2;
-    QTest::newRow("32767 fits") << 32767.0 << true << 32767;
-    QTest::newRow("32767.4 -> 32767") << 32767.4 << true << 32767;
-    QTest::newRow("-32768 fits") << -32768.0 << true << -32768;
-    QTest::newRow("-32768.5 -> -32768 (range checked after rounding)")
-        << -32768.5 << true << -32768;
-    QTest::newRow("32767.5 -> 32768 overflows") << 32767.5 << false << 0;
-    QTest::newRow("32768 overflows") << 32768.0 << false << 0;
-    QTest::newRow("-32768.6 overflows") << -32768.6 << false << 0;
-    QTest::newRow("70000 overflows") << 70000.0 << false << 0;
-    QTest::newRow("1e300 overflows") << 1e300 << false << 0;
-}
-
-void TestReadings::toInt16()
-{
-    QFETCH(double, value);
-    QFETCH(bool, fits);
-    QFETCH(int, expected);
-    if (fits) {
-        QCOMPARE(int {ToInt16(value)}, expected);
-        return;
-    }
-    try {
-        ToInt16(value);
-        QFAIL("no failure");
-    } catch (const ActionError &error) {
-        QCOMPARE(error.kind(), FailureKind::Overflow);
-        QVERIFY2(error.message().find("16-bit") != std::string::npos, error.what());
+    const std::vector<TextRow> rows {
+        {"a number", "7", "7"},
+        {"blanks around it", " \t7\r\n ", "7"},
+        {"minus", "-5", "-5"},
+        {"a fraction rounds to the nearest", "0.4", "0"},
+        {"a tie rounds down to even", "254.5", "254"},
+        {"a tie rounds up to even", "255.5", "256"},
+        {"the largest", "2147483647", "2147483647"},
+        {"the smallest", "-2147483648", "-2147483648"},
+        {"a tie at the smallest rounds into the range", "-2147483648.5", "-2147483648"},
+        {"empty", "", "type mismatch"},
+        {"blanks alone", "   ", "type mismatch"},
+        {"vertical tab after it", "7\v", "type mismatch"},
+        {"form feed before it", "\f7", "type mismatch"},
+        {"letters after it", "12x", "type mismatch"},
+        {"two numbers", "1 2", "type mismatch"},
+        {"a sign alone", "+", "type mismatch"},
+        {"e without digits", "1e", "type mismatch"},
+        {"a NUL inside", std::string {'1', '\0', '2'}, "type mismatch"},
+        {"one past the largest", "2147483648", "overflow"},
+        {"a tie that rounds past the largest", "2147483647.5", "overflow"},
+        {"one below the smallest", "-2147483649", "overflow"},
+        {"beyond a double", "1e400", "overflow"},
+    };
+    for (const TextRow &row : rows) {
+        INFO(row.name);
+        CHECK(Outcome([&] { return TextToInt32(row.text); }) == row.outcome);
     }
 }
 
-void TestReadings::textToInt32_data()
+TEST_CASE("A message quotes what was typed, in one short line")
 {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<qint32>("expected");
-
-    QTest::newRow("7") << QByteArray("7") << 7;
-    QTest::newRow("blanks around 7") << QByteArray(" \t7\r\n ") << 7;
-    QTest::newRow("+7") << QByteArray("+7") << 7;
-    QTest::newRow("-5") << QByteArray("-5") << -5;
-    QTest::newRow("0.4 -> 0") << QByteArray("0.4") << 0;
-    QTest::newRow("254.5 -> 254 (ties to even)") << QByteArray("254.5") << 254;
-    QTest::newRow("255.5 -> 256 (ties to even)") << QByteArray("255.5") << 256;
-    QTest::newRow("1e2 -> 100") << QByteArray("1e2") << 100;
-    QTest::newRow("12. -> 12") << QByteArray("12.") << 12;
-    QTest::newRow(".5 -> 0") << QByteArray(".5") << 0;
-    QTest::newRow("1e-400 -> 0") << QByteArray("1e-400") << 0;
-    QTest::newRow("2147483647 fits") << QByteArray("2147483647") << 2147483647;
-    QTest::newRow("-2147483648 fits") << QByteArray("-2147483648") << qint32(-2147483647 - 1);
-    QTest::newRow("-2147483648.5 -> -2147483648 (ties to even)")
-        << QByteArray("-2147483648.5") << qint32(-2147483647 - 1);
-}
-
-void TestReadings::textToInt32()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(qint32, expected);
-    QCOMPARE(TextToInt32(text.toStdString()), expected);
-}
-
-void TestReadings::textToInt32Failures_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<FailureKind>("kind");
-
-    const auto mismatch = FailureKind::TypeMismatch;
-    QTest::newRow("empty: type mismatch") << QByteArray("") << mismatch;
-    QTest::newRow("blanks only: type mismatch") << QByteArray("   ") << mismatch;
-    QTest::newRow("vertical tab after 7: type mismatch") << QByteArray("7\v") << mismatch;
-    QTest::newRow("form feed before 7: type mismatch") << QByteArray("\f7") << mismatch;
-    QTest::newRow("12x: type mismatch") << QByteArray("12x") << mismatch;
-    QTest::newRow("1 2: type mismatch") << QByteArray("1 2") << mismatch;
-    QTest::newRow("sign alone: type mismatch") << QByteArray("+") << mismatch;
-    QTest::newRow("lone point: type mismatch") << QByteArray(".") << mismatch;
-    QTest::newRow("1e: type mismatch") << QByteArray("1e") << mismatch;
-    QTest::newRow("0x1F: type mismatch") << QByteArray("0x1F") << mismatch;
-    QTest::newRow("1,5: type mismatch") << QByteArray("1,5") << mismatch;
-    QTest::newRow("--1: type mismatch") << QByteArray("--1") << mismatch;
-    QTest::newRow("NUL inside: type mismatch") << QByteArray("1\0"
-                                                             "2",
-        3) << mismatch;
-
-    const auto overflow = FailureKind::Overflow;
-    QTest::newRow("2147483648: overflow") << QByteArray("2147483648") << overflow;
-    QTest::newRow("2147483647.5 -> 2147483648: overflow") << QByteArray("2147483647.5") << overflow;
-    QTest::newRow("-2147483649: overflow") << QByteArray("-2147483649") << overflow;
-    QTest::newRow("1e400: overflow") << QByteArray("1e400") << overflow;
-}
-
-void TestReadings::textToInt32Failures()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(FailureKind, kind);
-    try {
-        TextToInt32(std::string(text.constData(), static_cast<std::size_t>(text.size())));
-        QFAIL("no failure");
-    } catch (const ActionError &error) {
-        QCOMPARE(error.kind(), kind);
-        QCOMPARE(error.number(), static_cast<int>(kind));
+    struct Row
+    {
+        std::string_view name;
+        std::string text;
+        std::string quoted;
+    };
+    const std::vector<Row> rows {
+        {"a short text whole", "12x", "\"12x\""},
+        {"control characters as blanks", "1\n2\t", "\"1 2 \""},
+        {"forty characters whole", std::string(40, 'y'), '"' + std::string(40, 'y') + '"'},
+        {"a longer text cut", std::string(10'000, 'y'), '"' + std::string(40, 'y') + "...\""},
+        {"no letter cut in half", std::string(39, 'y') + "\xc3\xa9",
+            '"' + std::string(39, 'y') + "...\""},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        CHECK(QuoteForMessage(row.text) == row.quoted);
     }
 }
 
-void TestReadings::messagesQuoteLongTextShort()
+TEST_CASE("A reading's failure says what failed and on what")
 {
-    const std::string typed = "12x" + std::string(10'000, 'y') + "\n\xc3\xa9";
-    try {
-        TextToInt32(typed);
-        QFAIL("no failure");
-    } catch (const ActionError &error) {
-        const std::string message = error.message();
-        QVERIFY2(message.size() < 100, message.c_str());
-        QVERIFY(message.find("\"12xyyy") != std::string::npos);
-        QVERIFY(message.find('\n') == std::string::npos);
+    struct Row
+    {
+        std::string_view name;
+        std::string message;
+        std::string_view says;
+    };
+    const std::vector<Row> rows {
+        {"a number beyond a double", Message([] { LeadingNumber("1e400"); }),
+            "Overflow: \"1e400\" is beyond the range of numbers"},
+        {"a 16-bit overflow", Message([] { ToInt16(70000); }),
+            "Overflow: 70000 does not fit in a 16-bit integer"},
+        {"a 32-bit overflow", Message([] { TextToInt32("2147483648"); }),
+            "Overflow: 2147483648 does not fit in a 32-bit integer"},
+        {"a type mismatch", Message([] { TextToInt32("12x\n"); }),
+            "Type mismatch: \"12x \" is not a number"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        CHECK(row.message == row.says);
     }
 }
-
-QTEST_APPLESS_MAIN(TestReadings)
-#include "tst_readings.moc"
