@@ -1,47 +1,132 @@
 // Turns the icon's XPM images into the files that install and Windows builds need: one PNG per
-// size for the desktop's icon theme, and one ICO with both images at 4 bits per pixel.
+// size for the desktop's icon theme, and one ICO with both images at 4 bits per pixel. libXpm
+// reads the images and libpng writes the PNGs; the ICO is written here, as no library at hand
+// writes a 16-colour one with its transparency mask.
 //
 //   ostrim_write_icons OUTPUT_DIR IMAGE.xpm...
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include <QByteArray>
-#include <QFile>
-#include <QImage>
-#include <QList>
-#include <QString>
-#include <QtEndian>
+#include <X11/xpm.h>
+#include <png.h>
 
 namespace {
 
 // The standard 16-colour palette, in the order Windows gives its indexes.
-constexpr std::array<QRgb, 16> Palette {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
-    0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF,
-    0xFFFFFF};
+constexpr std::array<std::uint32_t, 16> Palette {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
+    0x800080, 0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF,
+    0x00FFFF, 0xFFFFFF};
 
-std::optional<int> PaletteIndex(QRgb pixel)
+// Each pixel is a palette index, or nothing where the image is transparent.
+struct Image
+{
+    int width = 0;
+    int height = 0;
+    std::vector<std::optional<int>> pixels;
+
+    std::optional<int> At(int x, int y) const
+    {
+        return pixels[static_cast<std::size_t>(y * width + x)];
+    }
+};
+
+std::optional<int> PaletteIndex(std::uint32_t rgb)
 {
     for (std::size_t index = 0; index < Palette.size(); ++index) {
-        if ((pixel & 0xFFFFFF) == Palette[index])
+        if (Palette[index] == rgb)
             return static_cast<int>(index);
     }
     return std::nullopt;
 }
 
-bool IsTransparent(QRgb pixel)
+// An XPM colour as the images write it: "None", or "#RRGGBB" naming one of the 16 colours.
+// Anything else would be changed silently in the ICO, so it stops the build instead.
+bool ReadColour(const char *colour, std::optional<int> &index)
 {
-    return qAlpha(pixel) == 0;
+    const std::string_view text = colour ? colour : "";
+    if (text == "None" || text == "none") {
+        index.reset();
+        return true;
+    }
+    std::uint32_t rgb = 0;
+    const char *end = text.data() + text.size();
+    if (text.size() != 7 || text[0] != '#'
+        || std::from_chars(text.data() + 1, end, rgb, 16).ptr != end)
+        return false;
+    index = PaletteIndex(rgb);
+    return index.has_value();
 }
 
-template<typename T>
-void Append(QByteArray &bytes, T value)
+std::optional<Image> ReadXpm(const char *path)
 {
-    const T little = qToLittleEndian(value);
-    bytes.append(reinterpret_cast<const char *>(&little), sizeof little);
+    XpmImage xpm {};
+    if (const int status = XpmReadFileToXpmImage(path, &xpm, nullptr); status != XpmSuccess) {
+        std::fprintf(stderr, "%s: cannot read the image: %s\n", path, XpmGetErrorString(status));
+        return std::nullopt;
+    }
+    std::optional<Image> image(
+        Image {static_cast<int>(xpm.width), static_cast<int>(xpm.height), {}});
+    std::vector<std::optional<int>> colours(xpm.ncolors);
+    for (unsigned int c = 0; c < xpm.ncolors && image; ++c) {
+        if (!ReadColour(xpm.colorTable[c].c_color, colours[c])) {
+            std::fprintf(stderr, "%s: colour \"%s\" is not one of the 16 colours\n", path,
+                xpm.colorTable[c].c_color ? xpm.colorTable[c].c_color : "");
+            image.reset();
+        }
+    }
+    if (image) {
+        for (unsigned int i = 0; i < xpm.width * xpm.height; ++i)
+            image->pixels.push_back(colours[xpm.data[i]]);
+    }
+    XpmFreeXpmImage(&xpm);
+    return image;
 }
+
+bool WritePng(const Image &image, const std::string &path)
+{
+    std::vector<std::uint8_t> rgba;
+    for (const std::optional<int> &pixel : image.pixels) {
+        const std::uint32_t rgb = pixel ? Palette[static_cast<std::size_t>(*pixel)] : 0;
+        rgba.insert(rgba.end(),
+            {static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
+                static_cast<std::uint8_t>(rgb), static_cast<std::uint8_t>(pixel ? 0xFF : 0)});
+    }
+    png_image png {};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGBA;
+    if (png_image_write_to_file(&png, path.c_str(), 0, rgba.data(), 0, nullptr) == 0) {
+        std::fprintf(stderr, "%s: cannot write: %s\n", path.c_str(), png.message);
+        return false;
+    }
+    return true;
+}
+
+class Bytes
+{
+public:
+    template<typename T>
+    void Append(T value)
+    {
+        for (std::size_t i = 0; i < sizeof value; ++i)
+            m_bytes.push_back(static_cast<char>(static_cast<std::uint64_t>(value) >> (8 * i)));
+    }
+    void Append(const Bytes &other) { m_bytes += other.m_bytes; }
+    std::size_t Size() const { return m_bytes.size(); }
+    const std::string &Data() const { return m_bytes; }
+
+private:
+    std::string m_bytes;
+};
 
 int RowBytes(int bitsPerPixel, int width)
 {
@@ -50,90 +135,70 @@ int RowBytes(int bitsPerPixel, int width)
 
 // One image as an ICO entry holds it: a bitmap header of twice the height, the palette, the
 // colour pixels and the transparency mask, both bottom row first.
-QByteArray IconImage(const QImage &image)
+Bytes IconImage(const Image &image)
 {
-    const int width = image.width();
-    const int height = image.height();
-    const int colourRow = RowBytes(4, width);
-    const int maskRow = RowBytes(1, width);
+    const int colourRow = RowBytes(4, image.width);
+    const int maskRow = RowBytes(1, image.width);
 
-    QByteArray bytes;
-    Append<std::uint32_t>(bytes, 40);
-    Append<std::int32_t>(bytes, width);
-    Append<std::int32_t>(bytes, height * 2);
-    Append<std::uint16_t>(bytes, 1); // planes
-    Append<std::uint16_t>(bytes, 4); // bits per pixel
-    Append<std::uint32_t>(bytes, 0); // no compression
-    Append<std::uint32_t>(bytes, static_cast<std::uint32_t>((colourRow + maskRow) * height));
-    Append<std::int32_t>(bytes, 0);
-    Append<std::int32_t>(bytes, 0);
-    Append<std::uint32_t>(bytes, static_cast<std::uint32_t>(Palette.size()));
-    Append<std::uint32_t>(bytes, 0);
-    for (QRgb colour : Palette) {
-        bytes.append(static_cast<char>(qBlue(colour)));
-        bytes.append(static_cast<char>(qGreen(colour)));
-        bytes.append(static_cast<char>(qRed(colour)));
-        bytes.append('\0');
-    }
-    for (int y = height - 1; y >= 0; --y) {
-        QByteArray row(colourRow, '\0');
-        for (int x = 0; x < width; ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            const int index = IsTransparent(pixel) ? 0 : *PaletteIndex(pixel);
-            row[x / 2] = static_cast<char>(row[x / 2] | (x % 2 ? index : index << 4));
+    Bytes bytes;
+    bytes.Append<std::uint32_t>(40);
+    bytes.Append<std::int32_t>(image.width);
+    bytes.Append<std::int32_t>(image.height * 2);
+    bytes.Append<std::uint16_t>(1); // planes
+    bytes.Append<std::uint16_t>(4); // bits per pixel
+    bytes.Append<std::uint32_t>(0); // no compression
+    bytes.Append<std::uint32_t>(static_cast<std::uint32_t>((colourRow + maskRow) * image.height));
+    bytes.Append<std::int32_t>(0);
+    bytes.Append<std::int32_t>(0);
+    bytes.Append<std::uint32_t>(static_cast<std::uint32_t>(Palette.size()));
+    bytes.Append<std::uint32_t>(0);
+    for (const std::uint32_t colour : Palette)
+        bytes.Append<std::uint32_t>(colour); // blue, green, red, zero
+    for (int y = image.height - 1; y >= 0; --y) {
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(colourRow));
+        for (int x = 0; x < image.width; ++x) {
+            const int index = image.At(x, y).value_or(0);
+            row[static_cast<std::size_t>(x / 2)]
+                |= static_cast<std::uint8_t>(x % 2 ? index : index << 4);
         }
-        bytes.append(row);
+        for (const std::uint8_t byte : row)
+            bytes.Append(byte);
     }
-    for (int y = height - 1; y >= 0; --y) {
-        QByteArray row(maskRow, '\0');
-        for (int x = 0; x < width; ++x) {
-            if (IsTransparent(image.pixel(x, y)))
-                row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
+    for (int y = image.height - 1; y >= 0; --y) {
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(maskRow));
+        for (int x = 0; x < image.width; ++x) {
+            if (!image.At(x, y))
+                row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
         }
-        bytes.append(row);
+        for (const std::uint8_t byte : row)
+            bytes.Append(byte);
     }
     return bytes;
 }
 
-QByteArray IconFile(const QList<QImage> &images)
+Bytes IconFile(const std::vector<Image> &images)
 {
-    QByteArray header;
-    Append<std::uint16_t>(header, 0);
-    Append<std::uint16_t>(header, 1); // an icon, not a cursor
-    Append<std::uint16_t>(header, static_cast<std::uint16_t>(images.size()));
-    QByteArray data;
+    Bytes header;
+    header.Append<std::uint16_t>(0);
+    header.Append<std::uint16_t>(1); // an icon, not a cursor
+    header.Append<std::uint16_t>(static_cast<std::uint16_t>(images.size()));
+    Bytes data;
     auto offset = static_cast<std::uint32_t>(6 + 16 * images.size());
-    for (const QImage &image : images) {
-        const QByteArray entry = IconImage(image);
-        header.append(static_cast<char>(image.width() % 256));
-        header.append(static_cast<char>(image.height() % 256));
-        header.append(static_cast<char>(Palette.size()));
-        header.append('\0');
-        Append<std::uint16_t>(header, 1);
-        Append<std::uint16_t>(header, 4);
-        Append<std::uint32_t>(header, static_cast<std::uint32_t>(entry.size()));
-        Append<std::uint32_t>(header, offset);
-        offset += static_cast<std::uint32_t>(entry.size());
-        data.append(entry);
+    for (const Image &image : images) {
+        const Bytes entry = IconImage(image);
+        header.Append(static_cast<std::uint8_t>(image.width % 256));
+        header.Append(static_cast<std::uint8_t>(image.height % 256));
+        header.Append(static_cast<std::uint8_t>(Palette.size()));
+        header.Append<std::uint8_t>(0);
+        header.Append<std::uint16_t>(1); // planes
+        header.Append<std::uint16_t>(4); // bits per pixel
+        header.Append(static_cast<std::uint32_t>(entry.Size()));
+        header.Append(offset);
+        offset += static_cast<std::uint32_t>(entry.Size());
+        data.Append(entry);
     }
-    return header + data;
-}
-
-// Every pixel is either transparent or one of the 16 colours; anything else would be changed
-// silently in the ICO, so it stops the build instead.
-bool UsesOnlyThePalette(const QImage &image, const QString &path)
-{
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            if (!IsTransparent(pixel) && (qAlpha(pixel) != 255 || !PaletteIndex(pixel))) {
-                std::fprintf(stderr, "%s: pixel %d,%d is not one of the 16 colours\n",
-                    qPrintable(path), x, y);
-                return false;
-            }
-        }
-    }
-    return true;
+    header.Append(data);
+    return header;
 }
 
 } // namespace
@@ -144,27 +209,21 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s OUTPUT_DIR IMAGE.xpm...\n", argv[0]);
         return 2;
     }
-    const QString outputDir = QString::fromLocal8Bit(argv[1]);
-    QList<QImage> images;
+    const std::string outputDir = argv[1];
+    std::vector<Image> images;
     for (int arg = 2; arg < argc; ++arg) {
-        const QString path = QString::fromLocal8Bit(argv[arg]);
-        const QImage image = QImage(path).convertToFormat(QImage::Format_ARGB32);
-        if (image.isNull()) {
-            std::fprintf(stderr, "%s: cannot read the image\n", qPrintable(path));
+        const std::optional<Image> image = ReadXpm(argv[arg]);
+        if (!image)
             return 1;
-        }
-        if (!UsesOnlyThePalette(image, path))
+        if (!WritePng(*image, outputDir + "/ostrim-" + std::to_string(image->width) + ".png"))
             return 1;
-        const QString png = QStringLiteral("%1/ostrim-%2.png").arg(outputDir).arg(image.width());
-        if (!image.save(png, "PNG")) {
-            std::fprintf(stderr, "%s: cannot write\n", qPrintable(png));
-            return 1;
-        }
-        images.append(image);
+        images.push_back(*image);
     }
-    QFile ico(outputDir + QStringLiteral("/ostrim.ico"));
-    if (!ico.open(QIODevice::WriteOnly) || ico.write(IconFile(images)) < 0) {
-        std::fprintf(stderr, "%s: cannot write\n", qPrintable(ico.fileName()));
+    const std::string ico = outputDir + "/ostrim.ico";
+    std::ofstream out(ico, std::ios::binary);
+    out << IconFile(images).Data();
+    if (!out.flush()) {
+        std::fprintf(stderr, "%s: cannot write\n", ico.c_str());
         return 1;
     }
     return 0;

@@ -11,6 +11,8 @@ packages=(
   # The window's tests: a font to measure captions with, the desktop entry's validator, and a
   # Windows resource compiler to check the resource script with.
   fonts-dejavu-core desktop-file-utils binutils-mingw-w64-x86-64
+  # The icon writer: libXpm reads the icon's images, libpng writes the desktop's icons.
+  libxpm-dev libpng-dev
   # The scalable icon's renderer, the AppStream validator and man, for the resources' tests;
   # dpkg-buildflags and dpkg-shlibdeps for `make package`.
   qt6-svg-dev appstream man-db dpkg-dev
