@@ -7,7 +7,7 @@ CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
 
 .PHONY: all deps configure build test run clean fuzz sanitize soak bench package package-check \
-	clean-room
+	clean-room windows test-windows
 
 all: build
 
@@ -79,5 +79,17 @@ clean-room:
 	@bash scripts/install-deps.sh package
 	@bash scripts/clean-room.sh
 
+# The core and its tests for 64-bit Windows, cross-built with MinGW-w64 and linked statically;
+# needs no Qt. `make test-windows` runs the tests under Wine, which only ever runs inside
+# scripts/wine-sandbox.sh: a /dev of its own with no serial device, a prefix in the build folder.
+WINDOWS_BUILD ?= build-windows
+windows:
+	@bash scripts/install-deps.sh windows
+	@cmake -S . -B $(WINDOWS_BUILD) --toolchain cmake/mingw-w64-x86_64.cmake $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows
+	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(WINDOWS_BUILD)

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with a /dev of its own that holds no serial device at all.
+# Wine turns every /dev/ttyS*, ttyUSB* and ttyACM* it finds into a COM port by itself, and here
+# /dev/ttyS0 is the machine's console; hiding the nodes behind /dev/null would still leave Wine
+# a COM port for each. So Wine runs only through this script, in a private mount namespace whose
+# /dev is a fresh tmpfs with null, zero, random, urandom, tty, a devpts instance of its own and
+# /dev/shm. It needs root (for the namespace and the mounts); nothing outside it is changed.
+#
+#   scripts/wine-sandbox.sh WINEPREFIX PROGRAM [ARGUMENT...]
+#
+# WINEPREFIX is an absolute path, a prefix of the build's own (made on first use). PROGRAM is a
+# Windows program or one of Wine's own, such as wineboot.
+set -euo pipefail
+
+fail() {
+  echo "wine-sandbox: $*" >&2
+  exit 125
+}
+
+# Runs in the new namespace only: it is handed to unshare below, and nothing else calls it.
+sandbox() {
+  # Belt and braces: /dev is replaced only in a mount namespace other than the caller's.
+  local own parent
+  own=$(readlink /proc/self/ns/mnt) || fail "cannot read this process's mount namespace"
+  parent=$(readlink "/proc/$PPID/ns/mnt") || fail "cannot read the caller's mount namespace"
+  [[ $own != "$parent" ]] || fail "not in a mount namespace of its own; /dev left alone"
+  mount --make-rprivate /
+
+  mount -t tmpfs -o mode=0755,nosuid,size=1m wine-sandbox-dev /dev
+  mknod -m 0666 /dev/null c 1 3
+  mknod -m 0666 /dev/zero c 1 5
+  mknod -m 0666 /dev/random c 1 8
+  mknod -m 0666 /dev/urandom c 1 9
+  mknod -m 0666 /dev/tty c 5 0
+  mkdir /dev/pts /dev/shm
+  mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 wine-sandbox-pts /dev/pts
+  ln -s pts/ptmx /dev/ptmx
+  mount -t tmpfs -o mode=1777,nosuid,nodev wine-sandbox-shm /dev/shm
+
+  # Before Wine starts: no serial device under any name, and nothing but the above.
+  shopt -s nullglob
+  local serial=(/dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/pts/ttyS*)
+  ((${#serial[@]} == 0)) || fail "serial devices in the sandbox's /dev: ${serial[*]}"
+  local found expected="./null ./ptmx ./pts ./pts/ptmx ./random ./shm ./tty ./urandom ./zero "
+  found=$(cd /dev && find . -mindepth 1 | sort | tr '\n' ' ')
+  [[ $found == "$expected" ]] || fail "the sandbox's /dev holds $found, not only $expected"
+
+  local wine
+  if [[ -x /usr/lib/wine/wine64 ]]; then
+    wine=/usr/lib/wine/wine64
+  else
+    wine=$(command -v wine64 || command -v wine) || fail "Wine is not installed"
+  fi
+  export WINEPREFIX=$1
+  shift
+  # Quiet, and never waiting for anyone: no debug output, no window, and no offer to install
+  # Mono or Gecko when the prefix is made.
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY
+  mkdir -p "$WINEPREFIX"
+  exec "$wine" "$@"
+}
+
+(($# >= 2)) || fail "usage: $0 WINEPREFIX PROGRAM [ARGUMENT...]"
+[[ $1 == /* ]] || fail "the Wine prefix must be an absolute path, not $1"
+((EUID == 0)) || fail "needs root, for a mount namespace of its own"
+exec unshare --mount --propagation private -- \
+  "$BASH" -euo pipefail -c "$(declare -f fail sandbox); sandbox \"\$@\"" wine-sandbox "$@"
