@@ -250,12 +250,9 @@ void PosixSerialLine::Open()
     CheckBeforeOpening(m_device, m_consoles.Current());
 
     m_handle = OpenDevice();
-    TerminalSettings saved;
-    // Reading the settings is harmless to a holder, and tells a terminal from any other device.
-    if (ReadTerminalSettings(m_handle, saved) != 0)
-        CloseUnclaimedAndFail("is not a serial device", ENOTTY);
+    CheckNotClaimedByAnother();
     Claim();
-    Configure(saved);
+    Configure();
     m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
 }
 
@@ -306,6 +303,22 @@ int PosixSerialLine::OpenDevice()
     }
 }
 
+// The kernel lets root open a terminal that another program claimed with TIOCEXCL, but the claim
+// still says the port is taken. Asking is harmless to the holder, and tells a terminal from any
+// other device. A port found taken is closed untouched: its holder's output, settings and claim
+// stay exactly as they were.
+void PosixSerialLine::CheckNotClaimedByAnother()
+{
+    int claimed = 0;
+    if (::ioctl(m_handle, TIOCGEXCL, &claimed) != 0)
+        CloseUnclaimedAndFail("is not a serial device", ENOTTY);
+    if (claimed != 0) {
+        const std::optional<int> holder = OpenerOf(m_device, m_environment.sharing);
+        CloseUnclaimed();
+        FailInUse(holder);
+    }
+}
+
 // The flock settles it between programs that open at the same moment, root ones included; only
 // its winner goes on to claim the terminal with TIOCEXCL, which keeps out later opens by ordinary
 // users. A loser leaves the terminal as it found it: it must not flush or unclaim the winner's.
@@ -331,8 +344,15 @@ void PosixSerialLine::Claim()
     }
 }
 
-void PosixSerialLine::Configure(const TerminalSettings &saved)
+// What to give back is read only once the port is ours: a holder that let go a moment before may
+// have put its own settings back in the meantime.
+void PosixSerialLine::Configure()
 {
+    TerminalSettings saved;
+    if (m_environment.driver.readSettings(m_handle, saved) != 0) {
+        const int error = errno;
+        AbandonAndFail(std::string("cannot be read: ") + std::strerror(error), error);
+    }
     m_saved = saved;
     const TerminalSettings asked = RawSettings(saved, m_settings);
     if (m_environment.driver.applySettings(m_handle, asked) != 0) {
@@ -342,7 +362,7 @@ void PosixSerialLine::Configure(const TerminalSettings &saved)
     // TCSETS2 succeeds when the driver took any part of the settings; only reading them back
     // tells whether the board will be spoken to as asked.
     TerminalSettings held;
-    if (ReadTerminalSettings(m_handle, held) != 0 || !Holds(asked, held))
+    if (m_environment.driver.readSettings(m_handle, held) != 0 || !Holds(asked, held))
         AbandonAndFail(Refused(), EINVAL);
 }
 

@@ -29,6 +29,7 @@ int SystemDiscardOutput(int handle);
 // pseudo-terminal cannot do: hold a parity or a word size, or keep bytes queued.
 struct TerminalDriver
 {
+    std::function<int(int handle, TerminalSettings &settings)> readSettings = ReadTerminalSettings;
     std::function<int(int handle, const TerminalSettings &settings)> applySettings
         = ApplyTerminalSettings;
     std::function<int(int handle)> pendingOutput = SystemPendingOutput;
@@ -76,8 +77,9 @@ private:
     [[noreturn]] void AbandonAndFail(const std::string &what, int number);
     void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
+    void CheckNotClaimedByAnother();
     void Claim();
-    void Configure(const TerminalSettings &saved);
+    void Configure();
     void WaitUntilWritable();
     void DrainBeforeDeadline();
     void Release();

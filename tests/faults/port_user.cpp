@@ -3,6 +3,7 @@
 //
 //   port_user hold-flock DEVICE      open(2) and flock(LOCK_EX) it
 //   port_user hold-exclusive DEVICE  open(2) and claim the terminal with TIOCEXCL
+//   port_user hold-both DEVICE       both, as a copy of this program holds it while it sends
 //   port_user wait                   hold nothing: a live process for a lock file to name
 //   port_user press DEVICE ADDRESS COUNT
 //
@@ -35,12 +36,12 @@ void WaitForStandardInputToClose()
     while (std::getline(std::cin, ignored)) { }
 }
 
-// Holds the port as terminal programs do: claimed one way or the other, and written to.
-int Hold(const std::string &device, bool exclusive)
+// Holds the port as terminal programs do: claimed one way or the other, or both, and written to.
+int Hold(const std::string &device, bool flock, bool exclusive)
 {
     const int handle = ::open(device.c_str(), O_RDWR | O_NOCTTY);
-    const bool claimed
-        = handle >= 0 && (exclusive ? ::ioctl(handle, TIOCEXCL) : ::flock(handle, LOCK_EX)) == 0;
+    const bool claimed = handle >= 0 && (!flock || ::flock(handle, LOCK_EX) == 0)
+        && (!exclusive || ::ioctl(handle, TIOCEXCL) == 0);
     if (!claimed) {
         std::perror(device.c_str());
         return 1;
@@ -72,16 +73,19 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hold-flock" && argc == 3)
-        return Hold(argv[2], false);
+        return Hold(argv[2], true, false);
     if (mode == "hold-exclusive" && argc == 3)
-        return Hold(argv[2], true);
+        return Hold(argv[2], false, true);
+    if (mode == "hold-both" && argc == 3)
+        return Hold(argv[2], true, true);
     if (mode == "wait") {
         WaitForStandardInputToClose();
         return 0;
     }
     if (mode == "press" && argc == 5)
         return Press(argv[2], argv[3], std::stoi(argv[4]));
-    std::cerr << "usage: port_user hold-flock|hold-exclusive DEVICE | wait | press DEVICE ADDRESS "
+    std::cerr << "usage: port_user hold-flock|hold-exclusive|hold-both DEVICE | wait | press "
+                 "DEVICE ADDRESS "
                  "COUNT\n";
     return 2;
 }

@@ -24,6 +24,8 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -207,9 +209,24 @@ QByteArray LockFileText(const QString &form, qint64 pid)
     return QByteArray(reinterpret_cast<const char *>(&binary), sizeof binary);
 }
 
-Bytes AsBytes(const char *text)
+// A pseudo-terminal keeps what was written to it whatever its port side flushes, but in packet
+// mode it tells of a flush: the far end's next read is then a status byte, not the data.
+Bytes NextPacket(const PseudoTerminal &board)
 {
-    return Bytes(text, text + std::strlen(text));
+    pollfd readable {board.masterHandle(), POLLIN, 0};
+    if (::poll(&readable, 1, 2000) <= 0)
+        return {};
+    Bytes packet(64);
+    const ssize_t got = ::read(board.masterHandle(), packet.data(), packet.size());
+    packet.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return packet;
+}
+
+int ExclusiveClaim(const PseudoTerminal &board)
+{
+    int claimed = -1;
+    ::ioctl(board.slaveHandle(), TIOCGEXCL, &claimed);
+    return claimed;
 }
 
 } // namespace
@@ -312,23 +329,35 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
     QVERIFY(!line.IsOpen());
 }
 
+// Whoever presses, the holder keeps everything it had: its claim, its settings and the output it
+// queued, which a flush would throw away before it reached the device.
 void TestFaults::anotherProgramHoldsThePort_data()
 {
     QTest::addColumn<QString>("mode");
-    QTest::newRow("through a flock") << "hold-flock";
-    QTest::newRow("through an exclusive open (TIOCEXCL)") << "hold-exclusive";
+    QTest::addColumn<bool>("asRoot"); // root opens a terminal claimed with TIOCEXCL all the same
+    QTest::newRow("through a flock") << "hold-flock" << false;
+    QTest::newRow("through an exclusive open (TIOCEXCL)") << "hold-exclusive" << false;
+    QTest::newRow("through an exclusive open, pressed by root") << "hold-exclusive" << true;
+    QTest::newRow("through both, as another copy holds it, pressed by root") << "hold-both" << true;
 }
 
 void TestFaults::anotherProgramHoldsThePort()
 {
     QFETCH(QString, mode);
+    QFETCH(bool, asRoot);
+    if (asRoot && ::geteuid() != 0)
+        QSKIP("needs root");
     PseudoTerminal board;
+    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
     PortUser holder({mode, QString::fromStdString(board.devicePath())});
     QVERIFY2(holder.waitUntilHolding(), holder.process().readAllStandardError().constData());
-    QCOMPARE(board.read(4), AsBytes("HELD"));
+    const termios before = board.settings();
+    const int claimedBefore = ExclusiveClaim(board);
+    int packetMode = 1;
+    QVERIFY(::ioctl(board.masterHandle(), TIOCPKT, &packetMode) == 0);
 
     std::optional<WithoutSysAdmin> ordinaryUser;
-    if (mode == "hold-exclusive") {
+    if (!asRoot && mode != "hold-flock") {
         ordinaryUser.emplace();
         if (!ordinaryUser->works())
             QSKIP("this process has CAP_SYS_ADMIN and may not give it up, so TIOCEXCL does not "
@@ -342,7 +371,9 @@ void TestFaults::anotherProgramHoldsThePort()
     QCOMPARE(window.messages,
         QStringList {InUseMessage(board.devicePath(), holder.process().processId())});
     QVERIFY(!line.IsOpen());
-    QCOMPARE(board.readAll(100ms), Bytes {});
+    QCOMPARE(NextPacket(board), (Bytes {TIOCPKT_DATA, 'H', 'E', 'L', 'D'}));
+    QVERIFY(SameSettings(board.settings(), before));
+    QCOMPARE(ExclusiveClaim(board), claimedBefore);
     QCOMPARE(holder.process().state(), QProcess::Running);
 }
 

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -39,24 +40,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const OutputStates outputs1And3 {1, 0, 1, 0};
 const Bytes frame7A0 {0x07, 0xA0};
-
-// Settings that differ from the line's in every respect a test looks at, so that whatever the
-// line leaves behind shows.
-termios CookedAt9600(termios settings)
-{
-    settings.c_oflag |= OPOST;
-    settings.c_iflag |= IXON;
-    settings.c_lflag |= ICANON | ECHO;
-    ::cfsetispeed(&settings, B9600);
-    ::cfsetospeed(&settings, B9600);
-    return settings;
-}
-
-bool SameSettings(const termios &a, const termios &b)
-{
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag
-        && a.c_lflag == b.c_lflag && ::cfgetospeed(&a) == ::cfgetospeed(&b);
-}
 
 // A sysfs of the test's own in which the given terminal is the active console.
 class ConsoleDeclared
@@ -174,6 +157,8 @@ private slots:
     void oneDeadlineFromTheWrite_data();
     void oneDeadlineFromTheWrite();
     void permissionDeniedNamesTheGroup();
+    void neverBecomesTheControllingTerminal();
+    void holderThatLetsGoGetsItsOwnSettingsBack();
     void thousandActionsLeaveNoDescriptorOpen();
 };
 
@@ -211,10 +196,14 @@ void TestPosixSerialLine::appliesLineSettings_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<speed_t>("speed");
     QTest::addColumn<bool>("twoStopBits");
+    QTest::addColumn<bool>("flowControlLeftOn"); // by another program, before the press
 
-    QTest::newRow("2400,N,8,1") << "2400,N,8,1" << speed_t {B2400} << false;
-    QTest::newRow("9600,N,8,2") << "9600,N,8,2" << speed_t {B9600} << true;
-    QTest::newRow("19200,N,8,1") << "19200,N,8,1" << speed_t {B19200} << false;
+    QTest::newRow("2400,N,8,1") << "2400,N,8,1" << speed_t {B2400} << false << false;
+    QTest::newRow("9600,N,8,2") << "9600,N,8,2" << speed_t {B9600} << true << false;
+    QTest::newRow("19200,N,8,1") << "19200,N,8,1" << speed_t {B19200} << false << false;
+    // A board that does not drive CTS would never get the frame.
+    QTest::newRow("2400,N,8,1 where RTS/CTS and XON/XOFF were left on")
+        << "2400,N,8,1" << speed_t {B2400} << false << true;
 }
 
 void TestPosixSerialLine::appliesLineSettings()
@@ -222,10 +211,17 @@ void TestPosixSerialLine::appliesLineSettings()
     QFETCH(QString, settings);
     QFETCH(speed_t, speed);
     QFETCH(bool, twoStopBits);
+    QFETCH(bool, flowControlLeftOn);
 
     PseudoTerminal board;
     PosixSerialLine line(PortsAre({board.devicePath()}));
-    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
+    termios before = CookedAt9600(board.settings());
+    if (flowControlLeftOn) {
+        before.c_cflag |= CRTSCTS;
+        before.c_iflag |= IXON | IXOFF | IXANY;
+    }
+    QVERIFY(board.setSettings(before));
+    QCOMPARE(board.settings().c_cflag & CRTSCTS, before.c_cflag & CRTSCTS);
     line.SetPortNumber(1);
     line.SetSettings(settings.toStdString());
     line.Open();
@@ -239,7 +235,7 @@ void TestPosixSerialLine::appliesLineSettings()
     QCOMPARE((applied.c_cflag & CSTOPB) != 0, twoStopBits);
     QCOMPARE(applied.c_cflag & CRTSCTS, tcflag_t {0});
     QCOMPARE(applied.c_cflag & (CLOCAL | CREAD), tcflag_t {CLOCAL | CREAD});
-    QCOMPARE(applied.c_iflag & (IXON | IXOFF), tcflag_t {0});
+    QCOMPARE(applied.c_iflag & (IXON | IXOFF | IXANY), tcflag_t {0});
     QCOMPARE(applied.c_oflag & OPOST, tcflag_t {0}); // bytes leave as they are, 0x0A included
     QCOMPARE(applied.c_lflag & (ICANON | ECHO), tcflag_t {0});
 }
@@ -643,14 +639,18 @@ void TestPosixSerialLine::failedDrainDiscardsTheFrame()
 // However long the write took, the drain has only what is left of the one second.
 void TestPosixSerialLine::oneDeadlineFromTheWrite_data()
 {
+    QTest::addColumn<int>("openToWriteMs");
     QTest::addColumn<int>("writeToCloseMs");
-    QTest::newRow("closed at once") << 0;
-    QTest::newRow("closed 900 ms after the write") << 900;
-    QTest::newRow("closed after the deadline") << 1500;
+    QTest::newRow("closed at once") << 0 << 0;
+    QTest::newRow("closed 900 ms after the write") << 0 << 900;
+    QTest::newRow("closed after the deadline") << 0 << 1500;
+    // Only the write starts the second: a slow step before it takes nothing from it.
+    QTest::newRow("written 900 ms after the open, closed at once") << 900 << 0;
 }
 
 void TestPosixSerialLine::oneDeadlineFromTheWrite()
 {
+    QFETCH(int, openToWriteMs);
     QFETCH(int, writeToCloseMs);
     PseudoTerminal board;
     TestClock clock;
@@ -659,6 +659,7 @@ void TestPosixSerialLine::oneDeadlineFromTheWrite()
     environment.driver.pendingOutput = [](int) { return 2; };
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
     line.Open();
+    clock.advance(std::chrono::milliseconds(openToWriteMs));
     line.Write(frame7A0);
     const auto deadline = clock.now() + 1s;
     clock.advance(std::chrono::milliseconds(writeToCloseMs));
@@ -692,6 +693,65 @@ void TestPosixSerialLine::permissionDeniedNamesTheGroup()
     const std::string expected = "Port 1 (" + board.devicePath()
         + ") cannot be used: permission denied. Join the group " + owner->gr_name;
     QVERIFY2(message.starts_with(expected), message.c_str());
+}
+
+// A service, or anything started with setsid, has no controlling terminal; the first terminal such
+// a session leader opens becomes its own, with hang-ups and signals from the port, unless the open
+// says otherwise.
+void TestPosixSerialLine::neverBecomesTheControllingTerminal()
+{
+    PseudoTerminal board;
+    const std::string outcome = InChild([&] {
+        if (::setsid() < 0)
+            return std::string("cannot start a session");
+        PosixSerialLine line(PortsAre({board.devicePath()}));
+        line.Open();
+        line.Write(frame7A0);
+        line.Close();
+        const int controlling = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+        if (controlling < 0)
+            return std::string("no controlling terminal");
+        ::close(controlling);
+        return std::string("the port became the controlling terminal");
+    });
+    QCOMPARE(QString::fromStdString(outcome), QString("no controlling terminal"));
+    QCOMPARE(board.read(2), frame7A0);
+}
+
+// Another program held the port with settings of its own and, just as the press began, put the
+// port's own settings back and let go. Whatever the press found, the port must end with those.
+void TestPosixSerialLine::holderThatLetsGoGetsItsOwnSettingsBack()
+{
+    PseudoTerminal board;
+    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
+    const termios own = board.settings();
+    int holder = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
+    QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+    termios holders = own;
+    ::cfmakeraw(&holders);
+    ::cfsetspeed(&holders, B115200);
+    QVERIFY(::tcsetattr(holder, TCSANOW, &holders) == 0);
+    const auto letGo = [&] {
+        if (holder < 0)
+            return;
+        ::tcsetattr(holder, TCSANOW, &own);
+        ::close(holder); // and with it the flock
+        holder = -1;
+    };
+
+    LineEnvironment environment;
+    environment.driver.readSettings = [&](int handle, TerminalSettings &settings) {
+        const int result = ReadTerminalSettings(handle, settings);
+        letGo();
+        return result;
+    };
+    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    EntriesWindow entries("1", "7", outputs1And3);
+    SetOutputs(entries, line);
+    letGo();
+
+    QVERIFY(!line.IsOpen());
+    QVERIFY(SameSettings(board.settings(), own));
 }
 
 void TestPosixSerialLine::thousandActionsLeaveNoDescriptorOpen()

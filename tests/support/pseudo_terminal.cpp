@@ -78,3 +78,19 @@ int OpenFileDescriptorCount()
         ++count;
     return count;
 }
+
+termios CookedAt9600(termios settings)
+{
+    settings.c_oflag |= OPOST;
+    settings.c_iflag |= IXON;
+    settings.c_lflag |= ICANON | ECHO;
+    ::cfsetispeed(&settings, B9600);
+    ::cfsetospeed(&settings, B9600);
+    return settings;
+}
+
+bool SameSettings(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag
+        && a.c_lflag == b.c_lflag && ::cfgetospeed(&a) == ::cfgetospeed(&b);
+}

@@ -42,5 +42,10 @@ private:
     std::string m_devicePath;
 };
 
+// Settings that differ from the line's in every respect a test looks at, so that whatever the
+// line leaves behind shows.
+termios CookedAt9600(termios settings);
+bool SameSettings(const termios &a, const termios &b);
+
 // Open file descriptors of this process, for checking that nothing leaks.
 int OpenFileDescriptorCount();
