@@ -3,6 +3,9 @@
 #include "ostrim_version.h"
 #include "ui/app_icon.h"
 #include "ui/frm_main.h"
+#include "ui/no_display_guard.h"
+
+#include <optional>
 
 #include <QApplication>
 
@@ -12,7 +15,9 @@ int main(int argc, char *argv[])
     if (!ostrim::WantsWindow(argc))
         return ostrim::RunCommandLine(argc, argv);
 
+    std::optional<ostrim::NoDisplayGuard> noDisplay(std::in_place);
     QApplication app(argc, argv);
+    noDisplay.reset();
     QApplication::setApplicationName(QStringLiteral("Ostrim"));
     QApplication::setApplicationVersion(QString::fromLatin1(ostrim::VersionText));
     QApplication::setDesktopFileName(QStringLiteral("ostrim"));

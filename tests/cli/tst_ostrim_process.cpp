@@ -30,6 +30,11 @@ void TestOstrimProcess::commandLineNeedsNoDisplay_data()
     QTest::newRow("usage error: --on 5")
         << QStringList {"--port", "0", "--address", "7", "--on", "5"} << 2 << "^$"
         << "^ostrim: --on .*\\nTry 'ostrim --help' for more information.\\n$";
+    // The toolkit's own words about plugins and reinstalling, and its abort, say nothing useful.
+    QTest::newRow("no arguments and no display: one line, exit 1")
+        << QStringList {} << 1 << "^$"
+        << "^ostrim: there is no display to open the window on; ostrim --help shows the command "
+           "line\\n$";
     // Port 0 is refused before any port is listed or opened.
     QTest::newRow("a message: port 0") << QStringList {"--port", "0", "--address", "7"} << 1 << "^$"
                                        << "^ostrim: Invalid communications port\\n$";
