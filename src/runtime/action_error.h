@@ -29,7 +29,4 @@ private:
     int m_number;
 };
 
-// A user's text quoted in a message: short enough for a message box, whatever was typed.
-std::string QuoteForMessage(const std::string &text);
-
 } // namespace ostrim

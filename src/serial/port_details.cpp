@@ -1,5 +1,6 @@
 #include "serial/port_details.h"
 
+#include "runtime/message_text.h"
 #include "serial/console.h"
 #include "serial/system_ports.h"
 
@@ -11,15 +12,6 @@
 
 namespace ostrim {
 namespace {
-
-// USB strings come from the device itself; a control character in them must not reach the
-// user's terminal, where it could move the cursor or change colours.
-std::string Printable(std::string text)
-{
-    std::ranges::replace_if(
-        text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
-    return text;
-}
 
 std::string Hex4(std::uint16_t value)
 {

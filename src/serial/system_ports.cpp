@@ -1,5 +1,7 @@
 #include "serial/system_ports.h"
 
+#include "runtime/readings.h"
+
 #include <algorithm>
 #include <fstream>
 #include <mutex>
@@ -15,11 +17,6 @@ namespace {
 std::string BaseName(const std::string &path)
 {
     return path.substr(path.find_last_of('/') + 1);
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
 }
 
 bool IsTtyS(const std::string &path)
