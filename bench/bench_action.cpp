@@ -342,8 +342,8 @@ void LockFileCheck(benchmark::State &state)
 ostrim::SystemPortList ListingOnly(const std::string &devicePath)
 {
     return ostrim::SystemPortList({}, [devicePath] {
-        benchmark::DoNotOptimize(ostrim::ReportedSerialDevices());
-        return std::vector<std::string> {devicePath};
+        benchmark::DoNotOptimize(ostrim::ReportedSerialPorts());
+        return std::vector<ostrim::PortDetails> {{devicePath}};
     });
 }
 

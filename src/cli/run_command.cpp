@@ -3,6 +3,7 @@
 #include "cli/terminal_window.h"
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
+#include "serial/port_details.h"
 #include "serial/posix_serial_line.h"
 
 #include <iostream>
@@ -81,7 +82,7 @@ int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std:
     case CommandKind::Version:
         return Print(std::string("Ostrim ") + VersionText + "\n", out, err);
     case CommandKind::ListPorts:
-        return Print(PortListText(system.describe(system.ports())), out, err);
+        return Print(PortListText(system.listing()), out, err);
     case CommandKind::SetOutputs:
         return SetOutputsOnLine(commandLine, system, out, err);
     case CommandKind::UsageError:

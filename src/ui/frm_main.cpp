@@ -81,9 +81,18 @@ std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
     return boxes;
 }
 
+FrmMain::FrmMain(MessageFunction showMessage, const SystemPortList &ports)
+    : FrmMain(std::move(showMessage), ports, [ports] { return ports.Details(); })
+{ }
+
 FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
+    : FrmMain(std::move(showMessage), ports, DevicesOnly(ports))
+{ }
+
+FrmMain::FrmMain(MessageFunction showMessage, PortList ports, PortListing listing)
     : m_showMessage(std::move(showMessage))
     , m_ports(std::move(ports))
+    , m_listing(std::move(listing))
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -158,7 +167,7 @@ void FrmMain::changeEvent(QEvent *event)
 bool FrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_txtPort && event->type() == QEvent::ToolTip) {
-        const std::string ports = PortListText(SystemPortDetails(m_ports()));
+        const std::string ports = PortListText(m_listing());
         m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
     }
     return QWidget::eventFilter(watched, event);

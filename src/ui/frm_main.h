@@ -27,8 +27,10 @@ class FrmMain final : public QWidget, public ActionWindow
 public:
     using MessageFunction = std::function<void(QWidget &owner, const QString &text)>;
 
-    explicit FrmMain(
-        MessageFunction showMessage = ShowMessageBox, PortList ports = SystemPortList {});
+    explicit FrmMain(MessageFunction showMessage = ShowMessageBox,
+        const SystemPortList &ports = SystemPortList {});
+    // Ports of which nothing is known but their devices, as pseudo-terminals.
+    FrmMain(MessageFunction showMessage, PortList ports);
 
     std::string PortText() const override;
     std::string AddressText() const override;
@@ -41,6 +43,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    FrmMain(MessageFunction showMessage, PortList ports, PortListing listing);
+
     void ArrangeControls();
     std::vector<CaptionRoom> CaptionRooms() const;
     void SetTabOrder();
@@ -49,6 +53,7 @@ private:
 
     MessageFunction m_showMessage;
     PortList m_ports;
+    PortListing m_listing;
     PosixSerialLine m_msComm1 {m_ports};
     std::future<void> m_portListRead; // the first listing, started once the window is drawn
 

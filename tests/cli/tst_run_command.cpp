@@ -33,14 +33,10 @@ Outcome Run(const QStringList &arguments, const CommandSystem &system)
     return outcome;
 }
 
-std::vector<PortDetails> NothingKnown(const std::vector<std::string> &devices)
-{
-    return MatchPortDetails(devices, {}, [](const std::string &) { return false; });
-}
-
 CommandSystem PortsOf(std::vector<std::string> devices)
 {
-    return {PortsAre(std::move(devices)), NothingKnown};
+    const PortList ports = PortsAre(std::move(devices));
+    return {ports, DevicesOnly(ports)};
 }
 
 // A line that only notes the calls, failing the write when asked to, for what the watched line
@@ -186,12 +182,12 @@ void TestRunCommand::listPorts()
     std::vector<std::string> paths;
     for (const QString &device : devices)
         paths.push_back(device.toStdString());
-    const auto describe = [](const std::vector<std::string> &ports) {
-        return MatchPortDetails(ports,
+    const auto listing = [paths] {
+        return MatchPortDetails(paths,
             {{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A9X1", 0x0403, 0x6001}},
             [](const std::string &device) { return device == "/dev/ttyS0"; });
     };
-    const Outcome outcome = Run({"--list-ports"}, {PortsAre(paths), describe});
+    const Outcome outcome = Run({"--list-ports"}, {PortsAre(paths), listing});
     QCOMPARE(outcome.exitCode, ExitCode::Sent);
     QCOMPARE(outcome.out, listed);
     QCOMPARE(outcome.err, QString());
