@@ -1,19 +1,19 @@
 #include "cli/run_command.h"
 
-#include "cli/terminal_window.h"
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
 #include "serial/port_details.h"
 #include "serial/posix_serial_line.h"
 
 #include <iostream>
+#include <sstream>
 
 #include <QCoreApplication>
 
 namespace ostrim {
 namespace {
 
-std::string HexBytes(const std::vector<std::uint8_t> &bytes)
+std::string HexBytes(const Frame &bytes)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
@@ -26,38 +26,37 @@ std::string HexBytes(const std::vector<std::uint8_t> &bytes)
     return text;
 }
 
-std::string SentReport(const WatchedLine &line, const std::vector<std::string> &listed)
+std::string SentReport(const ActionOutcome &sent)
 {
-    const auto number = static_cast<std::size_t>(line.PortNumber());
-    std::string report = "Sent " + HexBytes(line.Written()) + " to port " + std::to_string(number);
-    if (number >= 1 && number <= listed.size())
-        report += " (" + listed[number - 1] + ")";
+    std::string report
+        = "Sent " + HexBytes(sent.frame) + " to port " + std::to_string(sent.portNumber);
+    if (!sent.device.empty())
+        report += " (" + sent.device + ")";
     return report + "\n";
+}
+
+// Every line of a message marked as ours, as a shell's user expects of any program's messages.
+void PrintMessage(const std::string &text, std::ostream &err)
+{
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        err << "ostrim: " << line << '\n';
+    err << std::flush;
 }
 
 int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
     std::ostream &err)
 {
-    // The list exactly as the line read it when opening, for naming the device it sent to.
-    std::vector<std::string> listed;
-    PosixSerialLine systemLine([&listed, ports = system.ports] {
-        listed = ports();
-        return listed;
-    });
-    WatchedLine line(systemLine);
-    TerminalWindow window(commandLine, err);
-    SetOutputs(window, line);
-
-    if (window.MessageCount() > 0)
-        return ExitCode::Message;
-    // The action shows a message for every way it can fail; this guards against one that ends
-    // quietly without sending, which a script must not take for success.
-    if (!line.Sent()) {
-        window.ShowMessage("nothing was sent");
+    PosixSerialLine line(system.ports);
+    const ActionOutcome outcome = SetOutputs(
+        GivenEntries(commandLine.portText, commandLine.addressText, commandLine.outputs), line);
+    if (outcome.ending != Ending::Sent) {
+        PrintMessage(outcome.message, err);
         return ExitCode::Message;
     }
     if (commandLine.verbose)
-        out << SentReport(line, listed) << std::flush;
+        out << SentReport(outcome) << std::flush;
     return ExitCode::Sent;
 }
 

@@ -67,6 +67,7 @@ public:
     void Write(std::span<const std::uint8_t> bytes) override;
     void Close() override;
     bool IsOpen() const override;
+    std::string Device() const override { return m_device; }
 
 private:
     std::string PortName() const;

@@ -24,6 +24,9 @@ public:
     // Releases the port only after what was written has left it.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // The line's own name for the port last opened, for telling the user where a frame went; empty
+    // where it has none.
+    virtual std::string Device() const = 0;
 };
 
 } // namespace ostrim

@@ -197,7 +197,9 @@ bool FrmMain::event(QEvent *event)
 
 void FrmMain::RunSetOutputs()
 {
-    SetOutputs(*this, m_msComm1);
+    const ActionOutcome outcome = SetOutputs(*this, m_msComm1);
+    if (outcome.ending != Ending::Sent)
+        ShowMessage(outcome.message);
 }
 
 std::string FrmMain::PortText() const

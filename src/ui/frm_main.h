@@ -20,7 +20,7 @@ namespace ostrim {
 struct CaptionRoom;
 
 // The program's one window: two entries, four output boxes and the button that sends them.
-class FrmMain final : public QWidget, public ActionWindow
+class FrmMain final : public QWidget, public ActionEntries
 {
     Q_OBJECT
 
@@ -35,7 +35,8 @@ public:
     std::string PortText() const override;
     std::string AddressText() const override;
     std::int16_t OutputState(int index) const override;
-    void ShowMessage(const std::string &text) override;
+    // Modal: returns once the user has dismissed the message.
+    void ShowMessage(const std::string &text);
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -1,9 +1,7 @@
 #include "action_fixtures.h"
 #include "cli/run_command.h"
-#include "cli/terminal_window.h"
 #include "ostrim_version.h"
 #include "pseudo_terminal.h"
-#include "runtime/action_error.h"
 
 #include <sstream>
 
@@ -39,28 +37,6 @@ CommandSystem PortsOf(std::vector<std::string> devices)
     return {ports, DevicesOnly(ports)};
 }
 
-// A line that only notes the calls, failing the write when asked to, for what the watched line
-// must make of them.
-class NotingLine final : public SerialLine
-{
-public:
-    void SetPortNumber(std::int16_t) override { }
-    void SetSettings(const std::string &) override { }
-    void Open() override { m_open = true; }
-    void Write(std::span<const std::uint8_t>) override
-    {
-        if (failWrite)
-            throw ActionError(FailureKind::SerialLine, 5, "write failed");
-    }
-    void Close() override { m_open = false; }
-    bool IsOpen() const override { return m_open; }
-
-    bool failWrite = false;
-
-private:
-    bool m_open = false;
-};
-
 } // namespace
 
 class TestRunCommand : public QObject
@@ -77,8 +53,6 @@ private slots:
     void listPorts();
     void helpAndVersion();
     void unwritableOutputIsNoSuccess();
-    void everyLineOfAMessageMarked();
-    void sentOnlyWhenWrittenAndClosed();
 };
 
 void TestRunCommand::sendsTheFrameAndSaysNothing()
@@ -127,7 +101,7 @@ void TestRunCommand::messages_data()
     QTest::newRow("address 300 beyond a byte")
         << "1"
         << "300"
-        << "ostrim: Invalid argument: 300 is outside the byte range 0 to 255\n";
+        << "ostrim: Board address 300 is too large: the highest address is 255.\n";
 }
 
 // Each way the action ends with a message: the message on standard error, exit code 1, and
@@ -216,37 +190,6 @@ void TestRunCommand::unwritableOutputIsNoSuccess()
         = RunCommand(ParseCommandLine({"ostrim", "--version"}), PortsOf({}), out, err);
     QCOMPARE(exitCode, ExitCode::Message);
     QVERIFY(err.str().starts_with("ostrim: "));
-}
-
-void TestRunCommand::everyLineOfAMessageMarked()
-{
-    std::ostringstream err;
-    TerminalWindow window(CommandLine {}, err);
-    window.ShowMessage("write failed\nThe port could not be closed: busy");
-    QCOMPARE(err.str(), "ostrim: write failed\nostrim: The port could not be closed: busy\n");
-    QCOMPARE(window.MessageCount(), 1);
-}
-
-void TestRunCommand::sentOnlyWhenWrittenAndClosed()
-{
-    NotingLine noting;
-    WatchedLine line(noting);
-    line.Open();
-    line.Close();
-    QVERIFY2(!line.Sent(), "opened and closed without a write");
-
-    const std::array<std::uint8_t, 2> frame {7, 0xA0};
-    line.Open();
-    line.Write(frame);
-    QVERIFY2(!line.Sent(), "written, not yet closed");
-    line.Close();
-    QVERIFY(line.Sent());
-
-    noting.failWrite = true;
-    line.Open();
-    QVERIFY_THROWS_EXCEPTION(ActionError, line.Write(frame));
-    line.Close();
-    QVERIFY2(!line.Sent(), "a failed write after an earlier send");
 }
 
 QTEST_GUILESS_MAIN(TestRunCommand)

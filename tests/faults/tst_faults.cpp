@@ -86,6 +86,7 @@ public:
     }
     void Close() override { m_line.Close(); }
     bool IsOpen() const override { return m_line.IsOpen(); }
+    std::string Device() const override { return m_line.Device(); }
 
 private:
     SerialLine &m_line;
@@ -256,7 +257,7 @@ void TestFaults::farEndHangsUp()
     StepAfter line(realLine, moment, [&] { board->hangUp(); });
 
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
     QCOMPARE(window.messages,
         QStringList {QString::fromStdString("Port 1 (" + board->devicePath() + ") ") + message});
     QVERIFY(!realLine.IsOpen());
@@ -265,7 +266,7 @@ void TestFaults::farEndHangsUp()
     PseudoTerminal fresh;
     ports.PointAt({fresh.devicePath()});
     EntriesWindow again = PressOnPort1();
-    SetOutputs(again, realLine);
+    PressSetOutputs(again, realLine);
     QCOMPARE(again.messages, QStringList {});
     QCOMPARE(fresh.read(2), frame7A0);
     QVERIFY(!realLine.IsOpen());
@@ -296,7 +297,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
     PosixSerialLine line(ports.List());
 
     EntriesWindow first = PressOnPort1();
-    SetOutputs(first, line);
+    PressSetOutputs(first, line);
     QCOMPARE(first.messages, QStringList {});
     QCOMPARE(board->read(2), frame7A0);
 
@@ -306,7 +307,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
         ports.PointAt({});
 
     EntriesWindow second = PressOnPort1();
-    SetOutputs(second, line);
+    PressSetOutputs(second, line);
     QCOMPARE(second.messages.size(), 1);
     QVERIFY2(second.messages.front().contains(message), qPrintable(second.messages.front()));
     QVERIFY(!line.IsOpen());
@@ -336,7 +337,7 @@ void TestFaults::anotherProgramHoldsThePort()
     }
     PosixSerialLine line(PortsAre({board.devicePath()}));
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
     ordinaryUser.reset();
 
     QCOMPARE(window.messages,
@@ -391,7 +392,7 @@ void TestFaults::lockFileOfAnotherProgram()
     environment.sharing.lockDirectories = {lockDirectory.path().toStdString()};
     PosixSerialLine line(PortsAre({port}), environment);
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
 
     if (holderRunning) {
         QCOMPARE(window.messages, QStringList {InUseMessage(port, pid)});
@@ -475,7 +476,7 @@ void TestFaults::drainThatNeverEndsTimesOut()
     for (int press = 0; press < 2; ++press) {
         clock.clear();
         EntriesWindow window = PressOnPort1();
-        SetOutputs(window, line);
+        PressSetOutputs(window, line);
         QCOMPARE(window.messages.size(), 1);
         QVERIFY2(window.messages.front().contains("did not send the frame within 1 second"),
             qPrintable(window.messages.front()));
@@ -498,7 +499,7 @@ void TestFaults::outputStoppedByFlowControlIsDiscarded()
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
 
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
 
     QVERIFY(::tcflow(otherEnd, TCOON) == 0);
     ::close(otherEnd);

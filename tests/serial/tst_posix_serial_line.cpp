@@ -183,7 +183,7 @@ void TestPosixSerialLine::sendsTheFrameAndCloses()
     PosixSerialLine line(PortsAre({board.devicePath()}));
     EntriesWindow entries("1", "7", outputs1And3);
 
-    SetOutputs(entries, line);
+    PressSetOutputs(entries, line);
 
     QCOMPARE(entries.messages, QStringList());
     QCOMPARE(board.read(2), frame7A0);
@@ -198,8 +198,8 @@ void TestPosixSerialLine::twoPressesSendTwoFrames()
     EntriesWindow first("2", "7", outputs1And3);
     EntriesWindow second("2", "255", {1, 1, 1, 1});
 
-    SetOutputs(first, line);
-    SetOutputs(second, line);
+    PressSetOutputs(first, line);
+    PressSetOutputs(second, line);
 
     QCOMPARE(board.read(4), (Bytes {0x07, 0xA0, 0xFF, 0xF0}));
     QVERIFY(first.messages.isEmpty() && second.messages.isEmpty());
@@ -525,7 +525,7 @@ void TestPosixSerialLine::consoleIsNeverOpened()
         environment.sysClassTty = sysfs.path();
         PosixSerialLine line(PortsAre({portPath}), environment);
         EntriesWindow entries("1", "7", outputs1And3);
-        SetOutputs(entries, line);
+        PressSetOutputs(entries, line);
         return entries.messages.join('\n').toStdString();
     };
     const std::string message = boundOver.isEmpty() ? press() : InChild([&]() -> std::string {
@@ -576,7 +576,7 @@ void TestPosixSerialLine::drainWaitsForTheTransmitter()
     };
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
     EntriesWindow entries("1", "7", outputs1And3);
-    SetOutputs(entries, line);
+    PressSetOutputs(entries, line);
 
     QCOMPARE(entries.messages, QStringList {});
     // Configured, the queue watched until empty, the transmitter drained, then given back.
@@ -630,7 +630,7 @@ void TestPosixSerialLine::failedDrainDiscardsTheFrame()
     };
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
     EntriesWindow entries("1", "7", outputs1And3);
-    SetOutputs(entries, line);
+    PressSetOutputs(entries, line);
 
     QCOMPARE(entries.messages,
         QStringList {QString::fromStdString("Port 1 (" + board.devicePath() + ") ") + message});
@@ -708,7 +708,7 @@ void TestPosixSerialLine::thousandActionsLeaveNoDescriptorOpen()
         EntriesWindow entries = press % 10 == 3 ? missingPort
             : press % 10 == 7                   ? badAddress
                                                 : valid;
-        SetOutputs(entries, line);
+        PressSetOutputs(entries, line);
         if (!fails) {
             QCOMPARE(entries.messages.size(), 0);
             QCOMPARE(board.read(2), frame7A0);
