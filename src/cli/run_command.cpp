@@ -2,6 +2,7 @@
 
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
+#include "serial/failure_advice.h"
 #include "serial/port_details.h"
 #include "serial/posix_serial_line.h"
 
@@ -12,6 +13,10 @@
 
 namespace ostrim {
 namespace {
+
+// What the user can do, said for a shell: there is no button to press again.
+constexpr FaceWords terminalWords {
+    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
 
 std::string HexBytes(const Frame &bytes)
 {
@@ -52,7 +57,7 @@ int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system
     const ActionOutcome outcome = SetOutputs(
         GivenEntries(commandLine.portText, commandLine.addressText, commandLine.outputs), line);
     if (outcome.ending != Ending::Sent) {
-        PrintMessage(outcome.message, err);
+        PrintMessage(WithAdvice(outcome.message, outcome.failure, terminalWords), err);
         return ExitCode::Message;
     }
     if (commandLine.verbose)

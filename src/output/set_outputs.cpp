@@ -41,7 +41,7 @@ ActionError InUsersTerms(const Entry &entry, std::string_view text, const Action
         message += entry.highestIs;
         message += " " + std::to_string(entry.highest) + ".";
     }
-    return ActionError(error.kind(), error.number(), message);
+    return ActionError(error.kind(), error.number(), message, error.reason());
 }
 
 template<typename Reading>

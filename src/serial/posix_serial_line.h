@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/action_error.h"
 #include "serial/console.h"
 #include "serial/line_settings.h"
 #include "serial/port_sharing.h"
@@ -17,6 +18,9 @@
 #include <sys/types.h>
 
 namespace ostrim {
+
+// "1 second", "1.5 seconds", "250 ms": a time limit as a message gives it.
+std::string DurationText(std::chrono::milliseconds duration);
 
 // Bytes still waiting in the system's output queue of an open port; -1 with errno set when it
 // cannot be told.
@@ -72,9 +76,13 @@ public:
 private:
     std::string PortName() const;
     std::string Refused() const;
-    [[noreturn]] void Fail(const std::string &what, int number) const;
+    [[noreturn]] void Fail(const std::string &what, int number,
+        FailureReason reason = FailureReason::Other, const std::string &group = {}) const;
     [[noreturn]] void FailInUse(std::optional<int> holder) const;
-    [[noreturn]] void AbandonAndFail(const std::string &what, int number);
+    [[noreturn]] void FailPermissionDenied(int number) const;
+    [[noreturn]] void AbandonAndFail(
+        const std::string &what, int number, FailureReason reason = FailureReason::Other);
+    [[noreturn]] void AbandonTimedOut();
     void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
     void Claim();

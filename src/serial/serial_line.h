@@ -7,7 +7,8 @@
 namespace ostrim {
 
 // One serial port, opened for a single write and closed again. Every refusal is thrown as an
-// ActionError of kind SerialLine, with a message that can be shown to the user as it stands.
+// ActionError of kind SerialLine, with a message that says what is wrong, and a reason by which
+// the face that shows it chooses what to tell the user to do.
 class SerialLine
 {
 public:

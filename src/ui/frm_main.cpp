@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include "serial/failure_advice.h"
 #include "serial/port_details.h"
 #include "ui/window_scale.h"
 
@@ -66,6 +67,9 @@ void SetupLabel(QLabel &label, const QString &name)
     label.setObjectName(name);
     label.setTextFormat(Qt::PlainText);
 }
+
+// What the user can do, said for the window: its button is pressed again.
+constexpr FaceWords windowWords {"Close it and press again.", "Enter another port."};
 
 } // namespace
 
@@ -199,7 +203,7 @@ void FrmMain::RunSetOutputs()
 {
     const ActionOutcome outcome = SetOutputs(*this, m_msComm1);
     if (outcome.ending != Ending::Sent)
-        ShowMessage(outcome.message);
+        ShowMessage(WithAdvice(outcome.message, outcome.failure, windowWords));
 }
 
 std::string FrmMain::PortText() const

@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <sys/file.h>
+
 using namespace ostrim;
 using namespace std::chrono_literals;
 
@@ -83,25 +85,28 @@ void TestRunCommand::messages_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("held");
     QTest::addColumn<QString>("message");
 
     QTest::newRow("port 0") << "0"
-                            << "7"
-                            << "ostrim: Invalid communications port\n";
-    QTest::newRow("port text not a number") << "COM1"
-                                            << "7"
-                                            << "ostrim: Invalid communications port\n";
+                            << "7" << false << "ostrim: Invalid communications port\n";
+    QTest::newRow("port text not a number")
+        << "COM1"
+        << "7" << false << "ostrim: Invalid communications port\n";
     QTest::newRow("address empty") << "1"
-                                   << ""
-                                   << "ostrim: Invalid board address\n";
+                                   << "" << false << "ostrim: Invalid board address\n";
     QTest::newRow("port 2 beyond a list of one")
         << "2"
-        << "7"
+        << "7" << false
         << "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = DEVICE\n";
     QTest::newRow("address 300 beyond a byte")
         << "1"
-        << "300"
+        << "300" << false
         << "ostrim: Board address 300 is too large: the highest address is 255.\n";
+    QTest::newRow("port held: the holder, and advice without a button")
+        << "1"
+        << "7" << true
+        << "ostrim: Port 1 (DEVICE) is in use by another program. Close it and try again.\n";
 }
 
 // Each way the action ends with a message: the message on standard error, exit code 1, and
@@ -110,9 +115,13 @@ void TestRunCommand::messages()
 {
     QFETCH(QString, port);
     QFETCH(QString, address);
+    QFETCH(bool, held);
     QFETCH(QString, message);
 
     PseudoTerminal board;
+    // Held as another program holds it; the flock is the test's own, on an open of its own.
+    if (held)
+        QVERIFY(::flock(board.slaveHandle(), LOCK_EX) == 0);
     const Outcome outcome
         = Run({"--port", port, "--address", address, "--on", "1"}, PortsOf({board.devicePath()}));
     QCOMPARE(outcome.exitCode, ExitCode::Message);

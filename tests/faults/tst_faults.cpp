@@ -188,8 +188,8 @@ private:
 
 QString InUseMessage(const std::string &device, qint64 holder)
 {
-    return QString::fromStdString("Port 1 (" + device + ") is in use by port_user (process "
-        + std::to_string(holder) + "). Close it and press again.");
+    return QString::fromStdString(
+        "Port 1 (" + device + ") is in use by port_user (process " + std::to_string(holder) + ").");
 }
 
 QString InUseStart(const std::string &device)

@@ -1,0 +1,94 @@
+#include "runtime/action_error.h"
+#include "serial/failure_advice.h"
+#include "serial/posix_serial_line.h"
+
+#include <QTest>
+
+using namespace ostrim;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(FailureReason)
+
+namespace {
+
+constexpr FaceWords words {"Close it and go on.", "Take another."};
+
+} // namespace
+
+// What a face adds to a failure's message, and what the line's messages are built from.
+class TestFailureAdvice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void advice_data();
+    void advice();
+    void fixedMessagesHaveNone();
+    void durationText_data();
+    void durationText();
+};
+
+void TestFailureAdvice::advice_data()
+{
+    QTest::addColumn<FailureReason>("reason");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("advice");
+
+    QTest::newRow("in use: the face's own words")
+        << FailureReason::InUse << "" << words.closeHolder.data();
+    QTest::newRow("permission, a serial ports' group may: join it")
+        << FailureReason::PermissionDenied << "dialout"
+        << "Join the group dialout (sudo usermod -aG dialout $USER), then log out and in again.";
+    QTest::newRow("permission, no such group: nothing to join")
+        << FailureReason::PermissionDenied << ""
+        << "";
+    QTest::newRow("console") << FailureReason::Console << ""
+                             << "Ostrim does not write to the console. Take another.";
+    QTest::newRow("timeout") << FailureReason::Timeout << ""
+                             << "Check the cable and the device's flow control.";
+    QTest::newRow("missing: the message lists what exists") << FailureReason::Missing << ""
+                                                            << "";
+}
+
+void TestFailureAdvice::advice()
+{
+    QFETCH(FailureReason, reason);
+    QFETCH(QString, group);
+    QFETCH(QString, advice);
+
+    const ActionError failure(
+        FailureKind::SerialLine, 13, "Port 1 (/dev/ttyUSB0) failed.", reason, group.toStdString());
+    QCOMPARE(QString::fromStdString(Advice(failure, words)), advice);
+    const QString withAdvice
+        = QString::fromStdString(WithAdvice(failure.message(), failure, words));
+    QCOMPARE(withAdvice,
+        advice.isEmpty() ? "Port 1 (/dev/ttyUSB0) failed."
+                         : "Port 1 (/dev/ttyUSB0) failed. " + advice);
+}
+
+void TestFailureAdvice::fixedMessagesHaveNone()
+{
+    QCOMPARE(WithAdvice("Invalid board address", std::nullopt, words), "Invalid board address");
+}
+
+void TestFailureAdvice::durationText_data()
+{
+    QTest::addColumn<int>("milliseconds");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("one second") << 1000 << "1 second";
+    QTest::newRow("seconds and a tenth") << 1500 << "1.5 seconds";
+    QTest::newRow("whole seconds") << 2000 << "2 seconds";
+    QTest::newRow("less than a tenth") << 1250 << "1250 ms";
+    QTest::newRow("under a second") << 200 << "200 ms";
+}
+
+void TestFailureAdvice::durationText()
+{
+    QFETCH(int, milliseconds);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(DurationText(std::chrono::milliseconds(milliseconds))), text);
+}
+
+QTEST_APPLESS_MAIN(TestFailureAdvice)
+#include "tst_failure_advice.moc"
