@@ -6,6 +6,7 @@
 #include "serial/port_details.h"
 #include "serial/posix_serial_line.h"
 
+#include <cstdio>
 #include <iostream>
 #include <sstream>
 
@@ -18,26 +19,12 @@ namespace {
 constexpr FaceWords terminalWords {
     "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
 
-std::string HexBytes(const Frame &bytes)
-{
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += Digits[byte >> 4];
-        text += Digits[byte & 0xF];
-    }
-    return text;
-}
-
 std::string SentReport(const ActionOutcome &sent)
 {
-    std::string report
-        = "Sent " + HexBytes(sent.frame) + " to port " + std::to_string(sent.portNumber);
-    if (!sent.device.empty())
-        report += " (" + sent.device + ")";
-    return report + "\n";
+    char report[64];
+    std::snprintf(report, sizeof report, "Sent %02X %02X to port %d", sent.frame[0], sent.frame[1],
+        sent.portNumber);
+    return report + (sent.device.empty() ? "" : " (" + sent.device + ")") + "\n";
 }
 
 // Every line of a message marked as ours, as a shell's user expects of any program's messages.

@@ -14,43 +14,46 @@ namespace {
 struct Entry
 {
     std::string_view name;
-    std::string_view highestIs;
-    int highest;
+    std::string highest;
     std::string_view lowest;
 };
 
-constexpr Entry portEntry {"Port", "the highest port is", std::numeric_limits<std::int16_t>::max(),
-    "ports are numbered from 1"};
-constexpr Entry addressEntry {"Board address", "the highest address is",
-    std::numeric_limits<std::uint8_t>::max(), "the lowest address is 1"};
+Entry PortEntry()
+{
+    return {"Port",
+        "the highest port is " + std::to_string(std::numeric_limits<std::int16_t>::max()),
+        "ports are numbered from 1"};
+}
+
+Entry AddressEntry()
+{
+    return {"Board address",
+        "the highest address is " + std::to_string(std::numeric_limits<std::uint8_t>::max()),
+        "the lowest address is 1"};
+}
 
 // The readings' failures say what went wrong with a number; the user needs to hear which entry,
 // and what it takes. The kind and number stay, for scripts and tests.
 ActionError InUsersTerms(const Entry &entry, std::string_view text, const ActionError &error)
 {
     const std::string_view typed = TrimBlanks(text);
-    std::string message(entry.name);
-    if (error.kind() == FailureKind::TypeMismatch) {
-        message += " " + QuoteForMessage(typed) + " is not a number.";
-    } else if (typed.starts_with('-')) {
-        message += " " + ShownForMessage(typed) + " is too small: ";
-        message += entry.lowest;
-        message += ".";
-    } else {
-        message += " " + ShownForMessage(typed) + " is too large: ";
-        message += entry.highestIs;
-        message += " " + std::to_string(entry.highest) + ".";
-    }
+    std::string message = std::string(entry.name) + " ";
+    if (error.kind() == FailureKind::TypeMismatch)
+        message += QuoteForMessage(typed) + " is not a number.";
+    else if (typed.starts_with('-'))
+        message += ShownForMessage(typed) + " is too small: " + std::string(entry.lowest) + ".";
+    else
+        message += ShownForMessage(typed) + " is too large: " + std::string(entry.highest) + ".";
     return ActionError(error.kind(), error.number(), message, error.reason());
 }
 
 template<typename Reading>
-auto Read(const Entry &entry, std::string_view text, Reading reading)
+auto Read(Entry (*entry)(), std::string_view text, Reading reading)
 {
     try {
         return reading();
     } catch (const ActionError &error) {
-        throw InUsersTerms(entry, text, error);
+        throw InUsersTerms(entry(), text, error);
     }
 }
 
@@ -76,14 +79,6 @@ std::string CloseAfterFailure(SerialLine &line, std::string message)
     return message;
 }
 
-ActionOutcome Ended(Ending ending, const char *message)
-{
-    ActionOutcome outcome;
-    outcome.ending = ending;
-    outcome.message = message;
-    return outcome;
-}
-
 } // namespace
 
 ActionOutcome SetOutputs(const ActionEntries &entries, SerialLine &line)
@@ -91,21 +86,21 @@ ActionOutcome SetOutputs(const ActionEntries &entries, SerialLine &line)
     std::optional<ActionError> failure;
     try {
         const std::string portText = entries.PortText();
-        if (!(Read(portEntry, portText, [&] { return LeadingNumber(portText); }) > 0))
-            return Ended(Ending::InvalidPort, InvalidPortMessage);
+        if (!(Read(PortEntry, portText, [&] { return LeadingNumber(portText); }) > 0))
+            return {Ending::InvalidPort, {}, 0, {}, InvalidPortMessage, {}};
         const std::int16_t portNumber
-            = Read(portEntry, portText, [&] { return ToInt16(LeadingNumber(portText)); });
+            = Read(PortEntry, portText, [&] { return ToInt16(LeadingNumber(portText)); });
         line.SetPortNumber(portNumber);
         line.SetSettings(LineSettingsText);
 
         const std::int16_t mask = OutputMask(ReadOutputStates(entries));
 
         const std::string addressText = entries.AddressText();
-        if (!(Read(addressEntry, addressText, [&] { return LeadingNumber(addressText); }) > 0))
-            return Ended(Ending::InvalidAddress, InvalidAddressMessage);
+        if (!(Read(AddressEntry, addressText, [&] { return LeadingNumber(addressText); }) > 0))
+            return {Ending::InvalidAddress, {}, 0, {}, InvalidAddressMessage, {}};
         // The address's own checks only: the mask's, in the same frame, are not the address's.
         const std::uint8_t address
-            = Read(addressEntry, addressText, [&] { return CodeToByte(TextToInt32(addressText)); });
+            = Read(AddressEntry, addressText, [&] { return CodeToByte(TextToInt32(addressText)); });
         const Frame frame = OutputCommand(address, mask);
 
         line.Open();

@@ -24,7 +24,7 @@ public:
 };
 
 // Entries known before the action runs, as a command line's.
-class GivenEntries final : public ActionEntries
+class GivenEntries : public ActionEntries
 {
 public:
     GivenEntries(std::string port, std::string address, OutputStates states)

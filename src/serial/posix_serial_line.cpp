@@ -214,16 +214,6 @@ bool IsDisconnection(int error)
 
 } // namespace
 
-std::string DurationText(std::chrono::milliseconds duration)
-{
-    const auto ms = duration.count();
-    if (ms < 1000 || ms % 100 != 0)
-        return std::to_string(ms) + " ms";
-    const std::string seconds = std::to_string(ms / 1000)
-        + (ms % 1000 != 0 ? "." + std::to_string(ms % 1000 / 100) : std::string());
-    return seconds + (ms == 1000 ? " second" : " seconds");
-}
-
 int SystemPendingOutput(int handle)
 {
     int pending = 0;
@@ -499,8 +489,10 @@ void PosixSerialLine::AbandonAndFail(const std::string &what, int number, Failur
 // The one message for both places a frame can stall: in the write, or in the drain.
 void PosixSerialLine::AbandonTimedOut()
 {
-    AbandonAndFail(
-        "did not send the frame within " + DurationText(SendTimeout) + ", so it was discarded",
+    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
+    AbandonAndFail("did not send the frame within " + std::to_string(seconds)
+            + (seconds == 1 ? " second" : " seconds") + ", so it was discarded",
         ETIMEDOUT, FailureReason::Timeout);
 }
 

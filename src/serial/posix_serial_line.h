@@ -19,9 +19,6 @@
 
 namespace ostrim {
 
-// "1 second", "1.5 seconds", "250 ms": a time limit as a message gives it.
-std::string DurationText(std::chrono::milliseconds duration);
-
 // Bytes still waiting in the system's output queue of an open port; -1 with errno set when it
 // cannot be told.
 int SystemPendingOutput(int handle);

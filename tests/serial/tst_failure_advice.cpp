@@ -1,11 +1,9 @@
 #include "runtime/action_error.h"
 #include "serial/failure_advice.h"
-#include "serial/posix_serial_line.h"
 
 #include <QTest>
 
 using namespace ostrim;
-using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(FailureReason)
 
@@ -15,7 +13,7 @@ constexpr FaceWords words {"Close it and go on.", "Take another."};
 
 } // namespace
 
-// What a face adds to a failure's message, and what the line's messages are built from.
+// What a face adds to a failure's message, by the failure's reason.
 class TestFailureAdvice : public QObject
 {
     Q_OBJECT
@@ -23,9 +21,6 @@ class TestFailureAdvice : public QObject
 private slots:
     void advice_data();
     void advice();
-    void fixedMessagesHaveNone();
-    void durationText_data();
-    void durationText();
 };
 
 void TestFailureAdvice::advice_data()
@@ -64,30 +59,6 @@ void TestFailureAdvice::advice()
     QCOMPARE(withAdvice,
         advice.isEmpty() ? "Port 1 (/dev/ttyUSB0) failed."
                          : "Port 1 (/dev/ttyUSB0) failed. " + advice);
-}
-
-void TestFailureAdvice::fixedMessagesHaveNone()
-{
-    QCOMPARE(WithAdvice("Invalid board address", std::nullopt, words), "Invalid board address");
-}
-
-void TestFailureAdvice::durationText_data()
-{
-    QTest::addColumn<int>("milliseconds");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("one second") << 1000 << "1 second";
-    QTest::newRow("seconds and a tenth") << 1500 << "1.5 seconds";
-    QTest::newRow("whole seconds") << 2000 << "2 seconds";
-    QTest::newRow("less than a tenth") << 1250 << "1250 ms";
-    QTest::newRow("under a second") << 200 << "200 ms";
-}
-
-void TestFailureAdvice::durationText()
-{
-    QFETCH(int, milliseconds);
-    QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(DurationText(std::chrono::milliseconds(milliseconds))), text);
 }
 
 QTEST_APPLESS_MAIN(TestFailureAdvice)

@@ -12,21 +12,12 @@
 
 // A face that only holds entries, for driving the action without widgets, and notes the message
 // the action ended with, as the action gives it; the real faces have tests of their own.
-class EntriesWindow final : public ostrim::ActionEntries
+class EntriesWindow final : public ostrim::GivenEntries
 {
 public:
-    EntriesWindow(std::string port, std::string address, ostrim::OutputStates states)
-        : m_entries(std::move(port), std::move(address), states)
-    { }
-
-    std::string PortText() const override { return m_entries.PortText(); }
-    std::string AddressText() const override { return m_entries.AddressText(); }
-    std::int16_t OutputState(int index) const override { return m_entries.OutputState(index); }
+    using GivenEntries::GivenEntries;
 
     QStringList messages;
-
-private:
-    ostrim::GivenEntries m_entries;
 };
 
 // One press of the face's button.
