@@ -1,6 +1,7 @@
 #include "serial/failure_advice.h"
 
 namespace ostrim {
+namespace {
 
 std::string Advice(const ActionError &failure, const FaceWords &words)
 {
@@ -22,6 +23,8 @@ std::string Advice(const ActionError &failure, const FaceWords &words)
     }
     return {};
 }
+
+} // namespace
 
 std::string WithAdvice(
     const std::string &message, const std::optional<ActionError> &failure, const FaceWords &words)

