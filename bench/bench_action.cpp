@@ -107,43 +107,28 @@ private:
     std::thread m_reader;
 };
 
-class FixedEntries final : public ostrim::ActionWindow
+// Port 1, address 7, Outputs 1 and 3.
+ostrim::GivenEntries FixedEntries()
 {
-public:
-    std::string PortText() const override { return "1"; }
-    std::string AddressText() const override { return "7"; }
-    std::int16_t OutputState(int index) const override { return index % 2 == 0; }
-    void ShowMessage(const std::string &text) override
-    {
-        std::fprintf(stderr, "unexpected message: %s\n", text.c_str());
+    return {"1", "7", {1, 0, 1, 0}};
+}
+
+// A press that must send: any message ends the run.
+void PressAndSend(ostrim::SerialLine &line)
+{
+    const ostrim::ActionOutcome outcome = ostrim::SetOutputs(FixedEntries(), line);
+    if (outcome.ending != ostrim::Ending::Sent) {
+        std::fprintf(stderr, "unexpected message: %s\n", outcome.message.c_str());
         std::abort();
     }
-};
-
-// Entries as FixedEntries, but a message is expected: it is noted with the time it came.
-class TimedMessages final : public ostrim::ActionWindow
-{
-public:
-    std::string PortText() const override { return "1"; }
-    std::string AddressText() const override { return "7"; }
-    std::int16_t OutputState(int index) const override { return index % 2 == 0; }
-    void ShowMessage(const std::string &text) override
-    {
-        messageAt = Clock::now();
-        message = text;
-    }
-
-    std::optional<Clock::time_point> messageAt;
-    std::string message;
-};
+}
 
 void ActionCycle(benchmark::State &state)
 {
     DrainedTerminal board;
     ostrim::PosixSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
-    FixedEntries window;
     TimeEachPress(state, [&] {
-        ostrim::SetOutputs(window, line);
+        PressAndSend(line);
         return true; // a message would have ended the run
     });
 }
@@ -278,7 +263,6 @@ void PressBesideFloors(benchmark::State &state)
     DrainedTerminal byHand;
     const SameCalls sameCalls(byHand.devicePath());
     ostrim::PosixSerialLine line([&] { return std::vector<std::string> {pressed.devicePath()}; });
-    FixedEntries window;
     std::vector<double> press;
     std::vector<double> floor;
     std::vector<double> claiming;
@@ -292,7 +276,7 @@ void PressBesideFloors(benchmark::State &state)
     for (auto _ : state) {
         const bool written = timed(press,
                                  [&] {
-                                     ostrim::SetOutputs(window, line);
+                                     PressAndSend(line);
                                      return true;
                                  })
             && timed(floor, [&] { return TermiosCycle(bare.devicePath()); })
@@ -342,8 +326,8 @@ void LockFileCheck(benchmark::State &state)
 ostrim::SystemPortList ListingOnly(const std::string &devicePath)
 {
     return ostrim::SystemPortList({}, [devicePath] {
-        benchmark::DoNotOptimize(ostrim::ReportedSerialDevices());
-        return std::vector<std::string> {devicePath};
+        benchmark::DoNotOptimize(ostrim::ReportedSerialPorts());
+        return std::vector<ostrim::PortDetails> {{devicePath}};
     });
 }
 
@@ -363,7 +347,6 @@ void PressWithPortList(benchmark::State &state)
 {
     const auto listState = static_cast<ListState>(state.range(0));
     DrainedTerminal board;
-    FixedEntries window;
     const ostrim::SystemPortList warm = ListingOnly(board.devicePath());
     warm();
     for (auto _ : state) {
@@ -372,7 +355,7 @@ void PressWithPortList(benchmark::State &state)
             std::async(std::launch::async, [&fresh] { fresh(); }).wait();
         ostrim::PosixSerialLine line(listState == ListState::Warm ? warm : fresh);
         const Clock::time_point start = Clock::now();
-        ostrim::SetOutputs(window, line);
+        PressAndSend(line);
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     }
 }
@@ -402,17 +385,17 @@ void PressWithOutputStopped(benchmark::State &state)
         };
         ostrim::PosixSerialLine line(
             [&] { return std::vector<std::string> {board.devicePath()}; }, environment);
-        TimedMessages window;
         const Clock::time_point start = Clock::now();
-        ostrim::SetOutputs(window, line);
+        const ostrim::ActionOutcome outcome = ostrim::SetOutputs(FixedEntries(), line);
         const Clock::time_point end = Clock::now();
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-        if (!writtenAt || !window.messageAt
-            || window.message.find("within 1 second") == std::string::npos) {
-            state.SkipWithError(("no timeout message: " + window.message).c_str());
+        if (!writtenAt || !outcome.failure
+            || outcome.failure->reason() != ostrim::FailureReason::Timeout) {
+            state.SkipWithError(("no timeout: " + outcome.message).c_str());
             break;
         }
-        writeToMessage = std::max(writeToMessage, Microseconds(*window.messageAt - *writtenAt));
+        // The message is shown as soon as the action returns.
+        writeToMessage = std::max(writeToMessage, Microseconds(end - *writtenAt));
         press = std::max(press, Microseconds(end - start));
     }
     ::tcflow(otherEnd, TCOON);

@@ -65,27 +65,6 @@ std::optional<Entries> Decode(std::string_view input)
     return entries;
 }
 
-class RecordingWindow final : public ostrim::ActionWindow
-{
-public:
-    explicit RecordingWindow(const Entries &entries)
-        : m_entries(entries)
-    { }
-
-    std::string PortText() const override { return m_entries.portText; }
-    std::string AddressText() const override { return m_entries.addressText; }
-    std::int16_t OutputState(int index) const override
-    {
-        return m_entries.states.at(static_cast<std::size_t>(index));
-    }
-    void ShowMessage(const std::string &text) override { messages.push_back(text); }
-
-    std::vector<std::string> messages;
-
-private:
-    const Entries &m_entries;
-};
-
 // Keeps to the line's contract: refuses port numbers below 1, fails to open a port that is not
 // in the list, and throws every refusal as a serial-line failure.
 class RecordingLine final : public ostrim::SerialLine
@@ -142,6 +121,7 @@ public:
             Refuse("drain timed out");
     }
     bool IsOpen() const override { return open; }
+    std::string Device() const override { return "/dev/fuzzed"; }
 
     bool touched = false;
     bool open = false;
@@ -220,19 +200,27 @@ Prediction Predict(const Entries &entries)
     return prediction;
 }
 
-Ending ActualEnding(const RecordingWindow &window, std::string_view input)
+// The ending as a user would tell it from the message, which must agree with the one reported.
+Ending ActualEnding(const ostrim::ActionOutcome &outcome, std::string_view input)
 {
-    if (window.messages.size() > 1)
-        PropertyBroken(std::to_string(window.messages.size()) + " messages shown", input);
-    if (window.messages.empty())
+    const std::string &message = outcome.message;
+    const auto agrees = [&](ostrim::Ending reported, bool failure) {
+        if (outcome.ending != reported || outcome.failure.has_value() != failure)
+            PropertyBroken("the ending reported disagrees with the message: " + message, input);
+    };
+    if (message.empty()) {
+        agrees(ostrim::Ending::Sent, false);
         return Ending::Sent;
-    const std::string &message = window.messages.front();
-    if (message == ostrim::InvalidPortMessage)
+    }
+    if (message == ostrim::InvalidPortMessage) {
+        agrees(ostrim::Ending::InvalidPort, false);
         return Ending::InvalidPort;
-    if (message == ostrim::InvalidAddressMessage)
+    }
+    if (message == ostrim::InvalidAddressMessage) {
+        agrees(ostrim::Ending::InvalidAddress, false);
         return Ending::InvalidAddress;
-    if (message.empty())
-        PropertyBroken("an empty failure message", input);
+    }
+    agrees(ostrim::Ending::Failed, true);
     return Ending::Failure;
 }
 
@@ -260,26 +248,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!entries)
         return -1; // too short to say anything: not worth keeping in the corpus
 
-    RecordingWindow window(*entries);
+    const ostrim::GivenEntries given(entries->portText, entries->addressText, entries->states);
     RecordingLine line(*entries);
+    ostrim::ActionOutcome outcome;
     try {
-        ostrim::SetOutputs(window, line);
+        outcome = ostrim::SetOutputs(given, line);
     } catch (const std::exception &escaped) {
         PropertyBroken(std::string("a failure escaped the action: ") + escaped.what(), input);
     }
 
     const Prediction predicted = Predict(*entries);
-    const Ending actual = ActualEnding(window, input);
+    const Ending actual = ActualEnding(outcome, input);
     if (actual != predicted.ending) {
         PropertyBroken(std::string("ended as ") + Name(actual) + ", expected "
                 + Name(predicted.ending)
-                + (actual == Ending::Failure ? ": " + window.messages.front() : ""),
+                + (actual == Ending::Failure ? ": " + outcome.message : ""),
             input);
     }
     // A line whose close fails and keeps the port gets one more close from the error path, never
     // a loop of them; if that one is the failing close, the user must at least be told.
     const bool toldNotClosed = actual == Ending::Failure
-        && window.messages.front().find("could not be closed") != std::string::npos;
+        && outcome.message.find("could not be closed") != std::string::npos;
     if (line.open && !(line.closes == 1 && (entries->faults & CloseFailsOpen) && toldNotClosed))
         PropertyBroken("the port was left open", input);
     if (line.opens > 0 && !predicted.reachesOpen)
@@ -297,6 +286,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                     + std::to_string(predicted.port),
                 input);
         }
+        if (actual == Ending::Sent
+            && (outcome.frame != predicted.frame || outcome.portNumber != predicted.port
+                || outcome.device != line.Device()))
+            PropertyBroken("the outcome does not tell what was sent where", input);
     } else if (actual == Ending::Sent) {
         PropertyBroken("ended without a message but sent nothing", input);
     }

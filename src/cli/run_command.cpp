@@ -1,62 +1,54 @@
 #include "cli/run_command.h"
 
-#include "cli/terminal_window.h"
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
+#include "serial/failure_advice.h"
+#include "serial/port_details.h"
 #include "serial/posix_serial_line.h"
 
+#include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include <QCoreApplication>
 
 namespace ostrim {
 namespace {
 
-std::string HexBytes(const std::vector<std::uint8_t> &bytes)
+// What the user can do, said for a shell: there is no button to press again.
+constexpr FaceWords terminalWords {
+    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
+
+std::string SentReport(const ActionOutcome &sent)
 {
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += Digits[byte >> 4];
-        text += Digits[byte & 0xF];
-    }
-    return text;
+    char report[64];
+    std::snprintf(report, sizeof report, "Sent %02X %02X to port %d", sent.frame[0], sent.frame[1],
+        sent.portNumber);
+    return report + (sent.device.empty() ? "" : " (" + sent.device + ")") + "\n";
 }
 
-std::string SentReport(const WatchedLine &line, const std::vector<std::string> &listed)
+// Every line of a message marked as ours, as a shell's user expects of any program's messages.
+void PrintMessage(const std::string &text, std::ostream &err)
 {
-    const auto number = static_cast<std::size_t>(line.PortNumber());
-    std::string report = "Sent " + HexBytes(line.Written()) + " to port " + std::to_string(number);
-    if (number >= 1 && number <= listed.size())
-        report += " (" + listed[number - 1] + ")";
-    return report + "\n";
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        err << "ostrim: " << line << '\n';
+    err << std::flush;
 }
 
 int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
     std::ostream &err)
 {
-    // The list exactly as the line read it when opening, for naming the device it sent to.
-    std::vector<std::string> listed;
-    PosixSerialLine systemLine([&listed, ports = system.ports] {
-        listed = ports();
-        return listed;
-    });
-    WatchedLine line(systemLine);
-    TerminalWindow window(commandLine, err);
-    SetOutputs(window, line);
-
-    if (window.MessageCount() > 0)
-        return ExitCode::Message;
-    // The action shows a message for every way it can fail; this guards against one that ends
-    // quietly without sending, which a script must not take for success.
-    if (!line.Sent()) {
-        window.ShowMessage("nothing was sent");
+    PosixSerialLine line(system.ports);
+    const ActionOutcome outcome = SetOutputs(
+        GivenEntries(commandLine.portText, commandLine.addressText, commandLine.outputs), line);
+    if (outcome.ending != Ending::Sent) {
+        PrintMessage(WithAdvice(outcome.message, outcome.failure, terminalWords), err);
         return ExitCode::Message;
     }
     if (commandLine.verbose)
-        out << SentReport(line, listed) << std::flush;
+        out << SentReport(outcome) << std::flush;
     return ExitCode::Sent;
 }
 
@@ -81,7 +73,7 @@ int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std:
     case CommandKind::Version:
         return Print(std::string("Ostrim ") + VersionText + "\n", out, err);
     case CommandKind::ListPorts:
-        return Print(PortListText(system.describe(system.ports())), out, err);
+        return Print(PortListText(system.listing()), out, err);
     case CommandKind::SetOutputs:
         return SetOutputsOnLine(commandLine, system, out, err);
     case CommandKind::UsageError:

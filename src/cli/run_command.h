@@ -1,7 +1,6 @@
 #pragma once
 
 #include "cli/command_line.h"
-#include "serial/port_details.h"
 #include "serial/system_ports.h"
 
 #include <iosfwd>
@@ -18,7 +17,7 @@ inline constexpr int Usage = 2;
 struct CommandSystem
 {
     PortList ports = SystemPortList {};
-    PortDescriber describe = SystemPortDetails;
+    PortListing listing = [] { return SystemPortList {}.Details(); };
 };
 
 // Carries out a parsed command line, writing results to out and messages, each line as

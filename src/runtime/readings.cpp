@@ -1,6 +1,7 @@
 #include "runtime/readings.h"
 
 #include "runtime/action_error.h"
+#include "runtime/message_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -11,28 +12,10 @@
 namespace ostrim {
 namespace {
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 std::string_view SkipBlanks(std::string_view text)
 {
     const auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
     return text.substr(static_cast<std::size_t>(first - text.begin()));
-}
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    text = SkipBlanks(text);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
 }
 
 // The longest number at the start of the text, as the grammar above reads it.
@@ -119,8 +102,7 @@ double ToDouble(const NumberPrefix &number)
     if (result.ec == std::errc::result_out_of_range) {
         if (DecimalMagnitude(number) >= 0) {
             throw ActionError(FailureKind::Overflow,
-                "Overflow: " + QuoteForMessage(std::string(number.text))
-                    + " is beyond the range of numbers");
+                "Overflow: " + QuoteForMessage(number.text) + " is beyond the range of numbers");
         }
         value = 0.0;
     }
@@ -149,6 +131,14 @@ Int RoundToInt(double value, const char *typeName)
 
 } // namespace
 
+std::string_view TrimBlanks(std::string_view text)
+{
+    text = SkipBlanks(text);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 double LeadingNumber(std::string_view text)
 {
     const NumberPrefix number = ScanNumber(SkipBlanks(text));
@@ -166,7 +156,7 @@ std::int32_t TextToInt32(std::string_view text)
     const NumberPrefix number = ScanNumber(trimmed);
     if (number.text.empty() || number.text.size() != trimmed.size()) {
         throw ActionError(FailureKind::TypeMismatch,
-            "Type mismatch: " + QuoteForMessage(std::string(text)) + " is not a number");
+            "Type mismatch: " + QuoteForMessage(text) + " is not a number");
     }
     return RoundToInt<std::int32_t>(ToDouble(number), "32-bit integer");
 }

@@ -9,6 +9,21 @@ namespace ostrim {
 // and LF. A number is an optional sign, digits with at most one '.', and an optional exponent
 // (e or E, an optional sign, digits). The decimal point is '.' whatever the locale.
 
+// '0' to '9' only: std::isdigit depends on the locale.
+constexpr bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// A typed entry's blanks: an entry is one line, so CR and LF count as blanks too.
+constexpr bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The text without the blanks before and after it.
+std::string_view TrimBlanks(std::string_view text);
+
 // The number at the start of the text, after blanks; reading stops where the number cannot go
 // on. A text that does not start with a number reads as 0. Fails with an overflow when the
 // number lies beyond the range of a double.

@@ -1,6 +1,7 @@
 #include "serial/line_settings.h"
 
 #include "runtime/action_error.h"
+#include "runtime/message_text.h"
 
 #include <algorithm>
 #include <array>
@@ -73,8 +74,8 @@ std::optional<StopBits> ReadStopBits(std::string_view field)
 
 [[noreturn]] void Refuse(std::string_view text, const std::string &reason)
 {
-    throw ActionError(FailureKind::SerialLine,
-        "Invalid line settings " + QuoteForMessage(std::string(text)) + ": " + reason);
+    throw ActionError(
+        FailureKind::SerialLine, "Invalid line settings " + QuoteForMessage(text) + ": " + reason);
 }
 
 } // namespace

@@ -1,25 +1,14 @@
 #include "serial/port_details.h"
 
-#include "serial/console.h"
+#include "runtime/message_text.h"
 #include "serial/system_ports.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
-#include <QSerialPortInfo>
-
 namespace ostrim {
 namespace {
-
-// USB strings come from the device itself; a control character in them must not reach the
-// user's terminal, where it could move the cursor or change colours.
-std::string Printable(std::string text)
-{
-    std::ranges::replace_if(
-        text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
-    return text;
-}
 
 std::string Hex4(std::uint16_t value)
 {
@@ -53,20 +42,6 @@ std::string PortLine(std::size_t number, const PortDetails &port)
     return line;
 }
 
-PortDetails FromInfo(const QSerialPortInfo &info)
-{
-    PortDetails port;
-    port.device = info.systemLocation().toStdString();
-    port.description = info.description().toStdString();
-    port.manufacturer = info.manufacturer().toStdString();
-    port.serialNumber = info.serialNumber().toStdString();
-    if (info.hasVendorIdentifier())
-        port.vendorId = info.vendorIdentifier();
-    if (info.hasProductIdentifier())
-        port.productId = info.productIdentifier();
-    return port;
-}
-
 } // namespace
 
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
@@ -81,16 +56,6 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
         ports.push_back(std::move(port));
     }
     return ports;
-}
-
-std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devices)
-{
-    std::vector<PortDetails> known;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        known.push_back(FromInfo(info));
-    const std::vector<dev_t> consoles = ActiveConsoles();
-    return MatchPortDetails(
-        devices, known, [&](const std::string &device) { return IsConsole(device, consoles); });
 }
 
 std::string PortListText(const std::vector<PortDetails> &ports)

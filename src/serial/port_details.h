@@ -20,13 +20,6 @@ struct PortDetails
     bool console = false;
 };
 
-// Gives the details of each device, in the order given; devices the system says nothing of get
-// their path alone.
-using PortDescriber = std::function<std::vector<PortDetails>(const std::vector<std::string> &)>;
-
-// The details of these devices as the system knows them now, the console marked.
-std::vector<PortDetails> SystemPortDetails(const std::vector<std::string> &devices);
-
 // Puts the known details to the devices, in the devices' order.
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
     const std::vector<PortDetails> &known,

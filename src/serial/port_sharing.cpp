@@ -1,5 +1,7 @@
 #include "serial/port_sharing.h"
 
+#include "runtime/message_text.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -24,14 +26,15 @@ namespace fs = std::filesystem;
 // Lock files are a line or a few; anything longer is not one we can read.
 constexpr std::size_t lockFileReadLimit = 4096;
 
-bool IsBlank(char c)
+// A lock file's pid ends at the end of its line, so LF is no blank here.
+bool IsBlankWithinLine(char c)
 {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
 std::string_view SkipBlanks(std::string_view text)
 {
-    while (!text.empty() && IsBlank(text.front()))
+    while (!text.empty() && IsBlankWithinLine(text.front()))
         text.remove_prefix(1);
     return text;
 }
@@ -295,10 +298,7 @@ std::string ProcessName(int pid, const SharingPlaces &places)
     std::ifstream comm(places.proc / std::to_string(pid) / "comm");
     std::string name;
     std::getline(comm, name);
-    std::replace_if(
-        name.begin(), name.end(),
-        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
-    return name;
+    return Printable(name);
 }
 
 std::string InUseBy(std::optional<int> pid, const SharingPlaces &places)

@@ -64,8 +64,8 @@ std::optional<int> FlockOwner(dev_t device, ino_t inode, const SharingPlaces &pl
 // only.
 std::optional<int> OpenerOf(const std::string &devicePath, const SharingPlaces &places = {});
 
-// The process's name from <proc>/<pid>/comm, empty when unknown. Control characters are shown as
-// '?', since any process may name itself anything and the name goes into a message.
+// The process's name from <proc>/<pid>/comm, empty when unknown; printable, since any process may
+// name itself anything and the name goes into a message.
 std::string ProcessName(int pid, const SharingPlaces &places = {});
 
 // The phrase the in-use message is built from: "in use by <name> (process 4242)" when the holder

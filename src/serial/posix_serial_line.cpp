@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -170,13 +171,40 @@ std::string DescribePorts(const std::vector<std::string> &ports)
     return text;
 }
 
-std::string GroupOf(const std::string &device)
+std::string UserName(uid_t user)
 {
-    struct stat status = {};
-    if (::stat(device.c_str(), &status) != 0)
-        return "dialout";
-    const group *owner = ::getgrgid(status.st_gid);
-    return owner ? owner->gr_name : std::to_string(status.st_gid);
+    const passwd *entry = ::getpwuid(user);
+    return entry ? entry->pw_name : std::to_string(user);
+}
+
+std::string GroupName(gid_t group)
+{
+    const struct group *entry = ::getgrgid(group);
+    return entry ? entry->gr_name : std::to_string(group);
+}
+
+bool ReadAndWrite(mode_t mode, mode_t read, mode_t write)
+{
+    return (mode & read) != 0 && (mode & write) != 0;
+}
+
+// The groups meant for serial ports: the only ones a user is told to join, since membership of
+// any other (tty, disk, root...) gives far more than one port.
+constexpr std::array<std::string_view, 2> serialPortGroups {"dialout", "uucp"};
+
+// Who may use a device that this user may not, from its owner, group and mode: "Only root may use
+// it" or "Only root and the group plugdev may use it".
+std::string WhoMayUse(uid_t owner, gid_t group, mode_t mode)
+{
+    std::vector<std::string> who {"root"};
+    if (owner != 0 && ReadAndWrite(mode, S_IRUSR, S_IWUSR))
+        who.push_back("the user " + UserName(owner));
+    if (ReadAndWrite(mode, S_IRGRP, S_IWGRP))
+        who.push_back("the group " + GroupName(group));
+    std::string text = "Only " + who.front();
+    for (std::size_t i = 1; i < who.size(); ++i)
+        text += (i + 1 == who.size() ? " and " : ", ") + who[i];
+    return text + " may use it";
 }
 
 bool IsDisconnection(int error)
@@ -242,7 +270,8 @@ void PosixSerialLine::Open()
     const std::vector<std::string> ports = m_ports();
     if (static_cast<std::size_t>(m_portNumber) > ports.size()) {
         throw ActionError(FailureKind::SerialLine, ENODEV,
-            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports));
+            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports),
+            FailureReason::Missing);
     }
     m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
     // The node is judged by what it is just before the open. Only root could put the console in
@@ -263,14 +292,14 @@ void PosixSerialLine::CheckBeforeOpening(
 {
     struct stat status = {};
     if (::lstat(device.c_str(), &status) != 0)
-        Fail("does not exist or was disconnected", ENOENT);
+        Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
     const bool isLink = S_ISLNK(status.st_mode);
     if (isLink && ::stat(device.c_str(), &status) != 0)
-        Fail("does not exist or was disconnected", ENOENT);
+        Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
     if (!S_ISCHR(status.st_mode))
         Fail("is not a serial device", ENOTTY);
     if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
-        Fail("is this system's console. Ostrim does not write to it", EPERM);
+        Fail("is this system's console", EPERM, FailureReason::Console);
     if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing, isLink))
         FailInUse(holder);
 
@@ -290,12 +319,10 @@ int PosixSerialLine::OpenDevice()
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        Fail("does not exist or was disconnected", error);
+        Fail("does not exist or was disconnected", error, FailureReason::Missing);
     case EACCES:
     case EPERM:
-        Fail("cannot be used: permission denied. Join the group " + GroupOf(m_device)
-                + " (sudo usermod -aG " + GroupOf(m_device) + " $USER), then log out and in again",
-            error);
+        FailPermissionDenied(error);
     case EBUSY: // another program claimed the terminal with TIOCEXCL
         FailInUse(OpenerOf(m_device, m_environment.sharing));
     default:
@@ -401,16 +428,12 @@ void PosixSerialLine::Write(std::span<const std::uint8_t> bytes)
     }
 }
 
-// The timeout message stands for both places a frame can stall: in the write, or in the drain.
 void PosixSerialLine::WaitUntilWritable()
 {
     const auto left
         = std::chrono::ceil<std::chrono::milliseconds>(m_sendDeadline - m_environment.now());
-    if (left <= 0ms) {
-        AbandonAndFail("did not send the frame within 1 second, so it was discarded. Check the "
-                       "cable and the device's flow control",
-            ETIMEDOUT);
-    }
+    if (left <= 0ms)
+        AbandonTimedOut();
     pollfd writable {m_handle, POLLOUT, 0};
     ::poll(&writable, 1, static_cast<int>(left.count()));
 }
@@ -434,11 +457,8 @@ void PosixSerialLine::DrainBeforeDeadline()
                            "been sent completely",
                 errno);
         }
-        if (m_environment.now() >= m_sendDeadline) {
-            AbandonAndFail("did not send the frame within 1 second, so it was discarded. Check "
-                           "the cable and the device's flow control",
-                ETIMEDOUT);
-        }
+        if (m_environment.now() >= m_sendDeadline)
+            AbandonTimedOut();
         std::this_thread::sleep_for(1ms);
     }
     // The queue is empty; this waits only for the last character to leave the transmitter.
@@ -480,10 +500,20 @@ void PosixSerialLine::CloseUnclaimedAndFail(const std::string &what, int number)
     Fail(what, number);
 }
 
-void PosixSerialLine::AbandonAndFail(const std::string &what, int number)
+void PosixSerialLine::AbandonAndFail(const std::string &what, int number, FailureReason reason)
 {
     Abandon();
-    Fail(what, number);
+    Fail(what, number, reason);
+}
+
+// The one message for both places a frame can stall: in the write, or in the drain.
+void PosixSerialLine::AbandonTimedOut()
+{
+    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
+    AbandonAndFail("did not send the frame within " + std::to_string(seconds)
+            + (seconds == 1 ? " second" : " seconds") + ", so it was discarded",
+        ETIMEDOUT, FailureReason::Timeout);
 }
 
 bool PosixSerialLine::IsOpen() const
@@ -498,12 +528,28 @@ std::string PosixSerialLine::PortName() const
 
 void PosixSerialLine::FailInUse(std::optional<int> holder) const
 {
-    Fail("is " + InUseBy(holder, m_environment.sharing) + ". Close it and press again", EBUSY);
+    Fail("is " + InUseBy(holder, m_environment.sharing), EBUSY, FailureReason::InUse);
 }
 
-void PosixSerialLine::Fail(const std::string &what, int number) const
+// Joining a group is advised only where it is one meant for serial ports and may use the device.
+void PosixSerialLine::FailPermissionDenied(int number) const
 {
-    throw ActionError(FailureKind::SerialLine, number, PortName() + " " + what + ".");
+    struct stat status = {};
+    if (::stat(m_device.c_str(), &status) != 0)
+        Fail("cannot be used: permission denied", number, FailureReason::PermissionDenied);
+    const std::string group = GroupName(status.st_gid);
+    const bool serialGroup = ReadAndWrite(status.st_mode, S_IRGRP, S_IWGRP)
+        && std::ranges::find(serialPortGroups, group) != serialPortGroups.end();
+    Fail("cannot be used: permission denied. "
+            + WhoMayUse(status.st_uid, status.st_gid, status.st_mode),
+        number, FailureReason::PermissionDenied, serialGroup ? group : std::string());
+}
+
+void PosixSerialLine::Fail(
+    const std::string &what, int number, FailureReason reason, const std::string &group) const
+{
+    throw ActionError(
+        FailureKind::SerialLine, number, PortName() + " " + what + ".", reason, group);
 }
 
 } // namespace ostrim

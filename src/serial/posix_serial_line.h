@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/action_error.h"
 #include "serial/console.h"
 #include "serial/line_settings.h"
 #include "serial/port_sharing.h"
@@ -68,13 +69,18 @@ public:
     void Write(std::span<const std::uint8_t> bytes) override;
     void Close() override;
     bool IsOpen() const override;
+    std::string Device() const override { return m_device; }
 
 private:
     std::string PortName() const;
     std::string Refused() const;
-    [[noreturn]] void Fail(const std::string &what, int number) const;
+    [[noreturn]] void Fail(const std::string &what, int number,
+        FailureReason reason = FailureReason::Other, const std::string &group = {}) const;
     [[noreturn]] void FailInUse(std::optional<int> holder) const;
-    [[noreturn]] void AbandonAndFail(const std::string &what, int number);
+    [[noreturn]] void FailPermissionDenied(int number) const;
+    [[noreturn]] void AbandonAndFail(
+        const std::string &what, int number, FailureReason reason = FailureReason::Other);
+    [[noreturn]] void AbandonTimedOut();
     void CheckBeforeOpening(const std::string &device, const std::vector<dev_t> &consoles);
     int OpenDevice();
     void CheckNotClaimedByAnother();

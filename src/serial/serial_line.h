@@ -7,7 +7,8 @@
 namespace ostrim {
 
 // One serial port, opened for a single write and closed again. Every refusal is thrown as an
-// ActionError of kind SerialLine, with a message that can be shown to the user as it stands.
+// ActionError of kind SerialLine, with a message that says what is wrong, and a reason by which
+// the face that shows it chooses what to tell the user to do.
 class SerialLine
 {
 public:
@@ -24,6 +25,9 @@ public:
     // Releases the port only after what was written has left it.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // The line's own name for the port last opened, for telling the user where a frame went; empty
+    // where it has none.
+    virtual std::string Device() const = 0;
 };
 
 } // namespace ostrim

@@ -1,5 +1,8 @@
 #include "serial/system_ports.h"
 
+#include "runtime/readings.h"
+#include "serial/console.h"
+
 #include <algorithm>
 #include <fstream>
 #include <mutex>
@@ -15,11 +18,6 @@ namespace {
 std::string BaseName(const std::string &path)
 {
     return path.substr(path.find_last_of('/') + 1);
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
 }
 
 bool IsTtyS(const std::string &path)
@@ -100,12 +98,22 @@ std::vector<std::string> OrderSerialPorts(
     return devicePaths;
 }
 
-std::vector<std::string> ReportedSerialDevices()
+std::vector<PortDetails> ReportedSerialPorts()
 {
-    std::vector<std::string> paths;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        paths.push_back(info.systemLocation().toStdString());
-    return paths;
+    std::vector<PortDetails> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        PortDetails port;
+        port.device = info.systemLocation().toStdString();
+        port.description = info.description().toStdString();
+        port.manufacturer = info.manufacturer().toStdString();
+        port.serialNumber = info.serialNumber().toStdString();
+        if (info.hasVendorIdentifier())
+            port.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier())
+            port.productId = info.productIdentifier();
+        ports.push_back(std::move(port));
+    }
+    return ports;
 }
 
 struct SystemPortList::Kept
@@ -113,30 +121,61 @@ struct SystemPortList::Kept
     std::mutex mutex;
     std::optional<std::timespec> listedAt;
     std::vector<std::string> ports;
+    std::vector<PortDetails> reported;
 };
 
-SystemPortList::SystemPortList(
-    DevicePlaces places, std::function<std::vector<std::string>()> reported)
+SystemPortList::SystemPortList(DevicePlaces places, PortListing reported)
     : m_places(std::move(places))
     , m_reported(std::move(reported))
     , m_kept(std::make_shared<Kept>())
 { }
+
+void SystemPortList::ListUnlessKept() const
+{
+    // Taken before the listing: a node added while it runs moves the time again, and is seen next.
+    const std::optional<std::timespec> modified = Modified(m_places.dev);
+    if (modified && m_kept->listedAt && SameTime(*modified, *m_kept->listedAt))
+        return;
+
+    m_kept->reported = m_reported();
+    std::vector<std::string> devices;
+    for (const PortDetails &port : m_kept->reported)
+        devices.push_back(port.device);
+    const auto hasUart
+        = [this](const std::string &path) { return TtySHasUart(path, m_places.sysClassTty); };
+    m_kept->ports = OrderSerialPorts(std::move(devices), hasUart);
+    m_kept->listedAt = modified;
+}
 
 std::vector<std::string> SystemPortList::operator()() const
 {
     // Held while listing, so a press that comes during the background read waits for its result
     // rather than listing a second time.
     const std::scoped_lock lock(m_kept->mutex);
-    // Taken before the listing: a node added while it runs moves the time again, and is seen next.
-    const std::optional<std::timespec> modified = Modified(m_places.dev);
-    if (modified && m_kept->listedAt && SameTime(*modified, *m_kept->listedAt))
-        return m_kept->ports;
-
-    const auto hasUart
-        = [this](const std::string &path) { return TtySHasUart(path, m_places.sysClassTty); };
-    m_kept->ports = OrderSerialPorts(m_reported(), hasUart);
-    m_kept->listedAt = modified;
+    ListUnlessKept();
     return m_kept->ports;
+}
+
+std::vector<PortDetails> SystemPortList::Details() const
+{
+    std::vector<std::string> ports;
+    std::vector<PortDetails> reported;
+    {
+        const std::scoped_lock lock(m_kept->mutex);
+        ListUnlessKept();
+        ports = m_kept->ports;
+        reported = m_kept->reported;
+    }
+    const std::vector<dev_t> consoles = ActiveConsoles(m_places.sysClassTty);
+    return MatchPortDetails(
+        ports, reported, [&](const std::string &device) { return IsConsole(device, consoles); });
+}
+
+PortListing DevicesOnly(PortList ports)
+{
+    return [ports = std::move(ports)] {
+        return MatchPortDetails(ports(), {}, [](const std::string &) { return false; });
+    };
 }
 
 } // namespace ostrim

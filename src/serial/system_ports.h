@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/port_details.h"
+
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -12,6 +14,9 @@ namespace ostrim {
 
 // Device paths of the serial ports; port n is element n - 1.
 using PortList = std::function<std::vector<std::string>()>;
+
+// The same ports, each with what the system tells of it, for a user choosing among them.
+using PortListing = std::function<std::vector<PortDetails>()>;
 
 // Where the system shows its devices; tests point these at folders of their own.
 struct DevicePlaces
@@ -30,8 +35,8 @@ std::vector<std::string> OrderSerialPorts(
 bool TtySHasUart(
     const std::string &devicePath, const std::filesystem::path &sysClassTty = "/sys/class/tty");
 
-// Every serial device the system reports, in no particular order.
-std::vector<std::string> ReportedSerialDevices();
+// Every serial device the system reports, with what it tells of each, in no particular order.
+std::vector<PortDetails> ReportedSerialPorts();
 
 // The system's serial ports as they are now. Listing them costs 17 to 23 ms, twice what the frame
 // takes on the wire, so the last list is kept until a device node is added to or removed from
@@ -40,16 +45,19 @@ std::vector<std::string> ReportedSerialDevices();
 class SystemPortList
 {
 public:
-    explicit SystemPortList(DevicePlaces places = {},
-        std::function<std::vector<std::string>()> reported = ReportedSerialDevices);
+    explicit SystemPortList(DevicePlaces places = {}, PortListing reported = ReportedSerialPorts);
 
     std::vector<std::string> operator()() const;
+    // The same ports with what the system told of them when it listed them, the console marked:
+    // one listing serves both the port numbers and what is shown of each port.
+    std::vector<PortDetails> Details() const;
 
 private:
     struct Kept;
+    void ListUnlessKept() const; // with the kept list locked
 
     DevicePlaces m_places;
-    std::function<std::vector<std::string>()> m_reported;
+    PortListing m_reported;
     std::shared_ptr<Kept> m_kept;
 };
 
@@ -58,6 +66,9 @@ private:
 inline constexpr std::string_view noSerialPortText
     = "This system has no serial port that this user may see: check that the adapter is plugged "
       "in, and that you are in the serial ports' group (dialout).";
+
+// A listing of these ports that knows nothing of them but their devices.
+PortListing DevicesOnly(PortList ports);
 
 // True for names that sort before others in natural order: runs of digits compare by value.
 bool NaturalLess(const std::string &a, const std::string &b);

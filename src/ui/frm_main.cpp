@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include "serial/failure_advice.h"
 #include "serial/port_details.h"
 #include "ui/window_scale.h"
 
@@ -67,6 +68,9 @@ void SetupLabel(QLabel &label, const QString &name)
     label.setTextFormat(Qt::PlainText);
 }
 
+// What the user can do, said for the window: its button is pressed again.
+constexpr FaceWords windowWords {"Close it and press again.", "Enter another port."};
+
 } // namespace
 
 std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
@@ -81,9 +85,18 @@ std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
     return boxes;
 }
 
+FrmMain::FrmMain(MessageFunction showMessage, const SystemPortList &ports)
+    : FrmMain(std::move(showMessage), ports, [ports] { return ports.Details(); })
+{ }
+
 FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
+    : FrmMain(std::move(showMessage), ports, DevicesOnly(ports))
+{ }
+
+FrmMain::FrmMain(MessageFunction showMessage, PortList ports, PortListing listing)
     : m_showMessage(std::move(showMessage))
     , m_ports(std::move(ports))
+    , m_listing(std::move(listing))
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("Ostrim"));
@@ -158,7 +171,7 @@ void FrmMain::changeEvent(QEvent *event)
 bool FrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_txtPort && event->type() == QEvent::ToolTip) {
-        const std::string ports = PortListText(SystemPortDetails(m_ports()));
+        const std::string ports = PortListText(m_listing());
         m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
     }
     return QWidget::eventFilter(watched, event);
@@ -188,7 +201,9 @@ bool FrmMain::event(QEvent *event)
 
 void FrmMain::RunSetOutputs()
 {
-    SetOutputs(*this, m_msComm1);
+    const ActionOutcome outcome = SetOutputs(*this, m_msComm1);
+    if (outcome.ending != Ending::Sent)
+        ShowMessage(WithAdvice(outcome.message, outcome.failure, windowWords));
 }
 
 std::string FrmMain::PortText() const

@@ -20,20 +20,23 @@ namespace ostrim {
 struct CaptionRoom;
 
 // The program's one window: two entries, four output boxes and the button that sends them.
-class FrmMain final : public QWidget, public ActionWindow
+class FrmMain final : public QWidget, public ActionEntries
 {
     Q_OBJECT
 
 public:
     using MessageFunction = std::function<void(QWidget &owner, const QString &text)>;
 
-    explicit FrmMain(
-        MessageFunction showMessage = ShowMessageBox, PortList ports = SystemPortList {});
+    explicit FrmMain(MessageFunction showMessage = ShowMessageBox,
+        const SystemPortList &ports = SystemPortList {});
+    // Ports of which nothing is known but their devices, as pseudo-terminals.
+    FrmMain(MessageFunction showMessage, PortList ports);
 
     std::string PortText() const override;
     std::string AddressText() const override;
     std::int16_t OutputState(int index) const override;
-    void ShowMessage(const std::string &text) override;
+    // Modal: returns once the user has dismissed the message.
+    void ShowMessage(const std::string &text);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -41,6 +44,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    FrmMain(MessageFunction showMessage, PortList ports, PortListing listing);
+
     void ArrangeControls();
     std::vector<CaptionRoom> CaptionRooms() const;
     void SetTabOrder();
@@ -49,6 +54,7 @@ private:
 
     MessageFunction m_showMessage;
     PortList m_ports;
+    PortListing m_listing;
     PosixSerialLine m_msComm1 {m_ports};
     std::future<void> m_portListRead; // the first listing, started once the window is drawn
 

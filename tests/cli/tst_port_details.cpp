@@ -36,6 +36,10 @@ void TestPortDetails::portLine_data()
     QTest::newRow("control characters from the device shown as ?")
         << PortDetails {"/dev/ttyUSB0", "Evil\x1b[2J", "Line\nBreak", "\x7f"}
         << "1 = /dev/ttyUSB0: Evil?[2J, Line?Break, serial number ?";
+    QTest::newRow("C1 controls as UTF-8 shown as ?, other characters as they are") << PortDetails {
+        "/dev/ttyUSB0",
+        "Evil\xc2\x9b"
+        "2J caf\xc3\xa9"} << "1 = /dev/ttyUSB0: Evil?2J caf\xc3\xa9";
 }
 
 void TestPortDetails::portLine()

@@ -1,13 +1,13 @@
 #include "action_fixtures.h"
 #include "cli/run_command.h"
-#include "cli/terminal_window.h"
 #include "ostrim_version.h"
 #include "pseudo_terminal.h"
-#include "runtime/action_error.h"
 
 #include <sstream>
 
 #include <QTest>
+
+#include <sys/file.h>
 
 using namespace ostrim;
 using namespace std::chrono_literals;
@@ -33,37 +33,11 @@ Outcome Run(const QStringList &arguments, const CommandSystem &system)
     return outcome;
 }
 
-std::vector<PortDetails> NothingKnown(const std::vector<std::string> &devices)
-{
-    return MatchPortDetails(devices, {}, [](const std::string &) { return false; });
-}
-
 CommandSystem PortsOf(std::vector<std::string> devices)
 {
-    return {PortsAre(std::move(devices)), NothingKnown};
+    const PortList ports = PortsAre(std::move(devices));
+    return {ports, DevicesOnly(ports)};
 }
-
-// A line that only notes the calls, failing the write when asked to, for what the watched line
-// must make of them.
-class NotingLine final : public SerialLine
-{
-public:
-    void SetPortNumber(std::int16_t) override { }
-    void SetSettings(const std::string &) override { }
-    void Open() override { m_open = true; }
-    void Write(std::span<const std::uint8_t>) override
-    {
-        if (failWrite)
-            throw ActionError(FailureKind::SerialLine, 5, "write failed");
-    }
-    void Close() override { m_open = false; }
-    bool IsOpen() const override { return m_open; }
-
-    bool failWrite = false;
-
-private:
-    bool m_open = false;
-};
 
 } // namespace
 
@@ -81,8 +55,6 @@ private slots:
     void listPorts();
     void helpAndVersion();
     void unwritableOutputIsNoSuccess();
-    void everyLineOfAMessageMarked();
-    void sentOnlyWhenWrittenAndClosed();
 };
 
 void TestRunCommand::sendsTheFrameAndSaysNothing()
@@ -113,25 +85,28 @@ void TestRunCommand::messages_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("held");
     QTest::addColumn<QString>("message");
 
     QTest::newRow("port 0") << "0"
-                            << "7"
-                            << "ostrim: Invalid communications port\n";
-    QTest::newRow("port text not a number") << "COM1"
-                                            << "7"
-                                            << "ostrim: Invalid communications port\n";
+                            << "7" << false << "ostrim: Invalid communications port\n";
+    QTest::newRow("port text not a number")
+        << "COM1"
+        << "7" << false << "ostrim: Invalid communications port\n";
     QTest::newRow("address empty") << "1"
-                                   << ""
-                                   << "ostrim: Invalid board address\n";
+                                   << "" << false << "ostrim: Invalid board address\n";
     QTest::newRow("port 2 beyond a list of one")
         << "2"
-        << "7"
+        << "7" << false
         << "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = DEVICE\n";
     QTest::newRow("address 300 beyond a byte")
         << "1"
-        << "300"
-        << "ostrim: Invalid argument: 300 is outside the byte range 0 to 255\n";
+        << "300" << false
+        << "ostrim: Board address 300 is too large: the highest address is 255.\n";
+    QTest::newRow("port held: the holder, and advice without a button")
+        << "1"
+        << "7" << true
+        << "ostrim: Port 1 (DEVICE) is in use by another program. Close it and try again.\n";
 }
 
 // Each way the action ends with a message: the message on standard error, exit code 1, and
@@ -140,9 +115,13 @@ void TestRunCommand::messages()
 {
     QFETCH(QString, port);
     QFETCH(QString, address);
+    QFETCH(bool, held);
     QFETCH(QString, message);
 
     PseudoTerminal board;
+    // Held as another program holds it; the flock is the test's own, on an open of its own.
+    if (held)
+        QVERIFY(::flock(board.slaveHandle(), LOCK_EX) == 0);
     const Outcome outcome
         = Run({"--port", port, "--address", address, "--on", "1"}, PortsOf({board.devicePath()}));
     QCOMPARE(outcome.exitCode, ExitCode::Message);
@@ -186,12 +165,12 @@ void TestRunCommand::listPorts()
     std::vector<std::string> paths;
     for (const QString &device : devices)
         paths.push_back(device.toStdString());
-    const auto describe = [](const std::vector<std::string> &ports) {
-        return MatchPortDetails(ports,
+    const auto listing = [paths] {
+        return MatchPortDetails(paths,
             {{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A9X1", 0x0403, 0x6001}},
             [](const std::string &device) { return device == "/dev/ttyS0"; });
     };
-    const Outcome outcome = Run({"--list-ports"}, {PortsAre(paths), describe});
+    const Outcome outcome = Run({"--list-ports"}, {PortsAre(paths), listing});
     QCOMPARE(outcome.exitCode, ExitCode::Sent);
     QCOMPARE(outcome.out, listed);
     QCOMPARE(outcome.err, QString());
@@ -220,37 +199,6 @@ void TestRunCommand::unwritableOutputIsNoSuccess()
         = RunCommand(ParseCommandLine({"ostrim", "--version"}), PortsOf({}), out, err);
     QCOMPARE(exitCode, ExitCode::Message);
     QVERIFY(err.str().starts_with("ostrim: "));
-}
-
-void TestRunCommand::everyLineOfAMessageMarked()
-{
-    std::ostringstream err;
-    TerminalWindow window(CommandLine {}, err);
-    window.ShowMessage("write failed\nThe port could not be closed: busy");
-    QCOMPARE(err.str(), "ostrim: write failed\nostrim: The port could not be closed: busy\n");
-    QCOMPARE(window.MessageCount(), 1);
-}
-
-void TestRunCommand::sentOnlyWhenWrittenAndClosed()
-{
-    NotingLine noting;
-    WatchedLine line(noting);
-    line.Open();
-    line.Close();
-    QVERIFY2(!line.Sent(), "opened and closed without a write");
-
-    const std::array<std::uint8_t, 2> frame {7, 0xA0};
-    line.Open();
-    line.Write(frame);
-    QVERIFY2(!line.Sent(), "written, not yet closed");
-    line.Close();
-    QVERIFY(line.Sent());
-
-    noting.failWrite = true;
-    line.Open();
-    QVERIFY_THROWS_EXCEPTION(ActionError, line.Write(frame));
-    line.Close();
-    QVERIFY2(!line.Sent(), "a failed write after an earlier send");
 }
 
 QTEST_GUILESS_MAIN(TestRunCommand)

@@ -53,12 +53,12 @@ int Hold(const std::string &device, bool flock, bool exclusive)
     return 0;
 }
 
-int Press(const std::string &device, const std::string &address, int count)
+int PressRepeatedly(const std::string &device, const std::string &address, int count)
 {
     ostrim::PosixSerialLine line(PortsAre({device}));
     for (int press = 0; press < count; ++press) {
         EntriesWindow window("1", address, {1, 1, 1, 1});
-        ostrim::SetOutputs(window, line);
+        PressSetOutputs(window, line);
         std::cout << (window.messages.isEmpty() ? "sent" : window.messages.front().toStdString())
                   << '\n';
     }
@@ -83,7 +83,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (mode == "press" && argc == 5)
-        return Press(argv[2], argv[3], std::stoi(argv[4]));
+        return PressRepeatedly(argv[2], argv[3], std::stoi(argv[4]));
     std::cerr << "usage: port_user hold-flock|hold-exclusive|hold-both DEVICE | wait | press "
                  "DEVICE ADDRESS "
                  "COUNT\n";

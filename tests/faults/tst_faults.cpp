@@ -88,6 +88,7 @@ public:
     }
     void Close() override { m_line.Close(); }
     bool IsOpen() const override { return m_line.IsOpen(); }
+    std::string Device() const override { return m_line.Device(); }
 
 private:
     SerialLine &m_line;
@@ -189,8 +190,8 @@ private:
 
 QString InUseMessage(const std::string &device, qint64 holder)
 {
-    return QString::fromStdString("Port 1 (" + device + ") is in use by port_user (process "
-        + std::to_string(holder) + "). Close it and press again.");
+    return QString::fromStdString(
+        "Port 1 (" + device + ") is in use by port_user (process " + std::to_string(holder) + ").");
 }
 
 QString InUseStart(const std::string &device)
@@ -273,7 +274,7 @@ void TestFaults::farEndHangsUp()
     StepAfter line(realLine, moment, [&] { board->hangUp(); });
 
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
     QCOMPARE(window.messages,
         QStringList {QString::fromStdString("Port 1 (" + board->devicePath() + ") ") + message});
     QVERIFY(!realLine.IsOpen());
@@ -282,7 +283,7 @@ void TestFaults::farEndHangsUp()
     PseudoTerminal fresh;
     ports.PointAt({fresh.devicePath()});
     EntriesWindow again = PressOnPort1();
-    SetOutputs(again, realLine);
+    PressSetOutputs(again, realLine);
     QCOMPARE(again.messages, QStringList {});
     QCOMPARE(fresh.read(2), frame7A0);
     QVERIFY(!realLine.IsOpen());
@@ -313,7 +314,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
     PosixSerialLine line(ports.List());
 
     EntriesWindow first = PressOnPort1();
-    SetOutputs(first, line);
+    PressSetOutputs(first, line);
     QCOMPARE(first.messages, QStringList {});
     QCOMPARE(board->read(2), frame7A0);
 
@@ -323,7 +324,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
         ports.PointAt({});
 
     EntriesWindow second = PressOnPort1();
-    SetOutputs(second, line);
+    PressSetOutputs(second, line);
     QCOMPARE(second.messages.size(), 1);
     QVERIFY2(second.messages.front().contains(message), qPrintable(second.messages.front()));
     QVERIFY(!line.IsOpen());
@@ -365,7 +366,7 @@ void TestFaults::anotherProgramHoldsThePort()
     }
     PosixSerialLine line(PortsAre({board.devicePath()}));
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
     ordinaryUser.reset();
 
     QCOMPARE(window.messages,
@@ -422,7 +423,7 @@ void TestFaults::lockFileOfAnotherProgram()
     environment.sharing.lockDirectories = {lockDirectory.path().toStdString()};
     PosixSerialLine line(PortsAre({port}), environment);
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
 
     if (holderRunning) {
         QCOMPARE(window.messages, QStringList {InUseMessage(port, pid)});
@@ -506,7 +507,7 @@ void TestFaults::drainThatNeverEndsTimesOut()
     for (int press = 0; press < 2; ++press) {
         clock.clear();
         EntriesWindow window = PressOnPort1();
-        SetOutputs(window, line);
+        PressSetOutputs(window, line);
         QCOMPARE(window.messages.size(), 1);
         QVERIFY2(window.messages.front().contains("did not send the frame within 1 second"),
             qPrintable(window.messages.front()));
@@ -529,7 +530,7 @@ void TestFaults::outputStoppedByFlowControlIsDiscarded()
     PosixSerialLine line(PortsAre({board.devicePath()}), environment);
 
     EntriesWindow window = PressOnPort1();
-    SetOutputs(window, line);
+    PressSetOutputs(window, line);
 
     QVERIFY(::tcflow(otherEnd, TCOON) == 0);
     ::close(otherEnd);

@@ -4,18 +4,19 @@
 
 #include <array>
 
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace ostrim;
 
 namespace {
 
-// Stands in for the window: hands out the entries and writes every read and message to the log,
-// so that the order of the action's steps can be checked.
-class ScriptedWindow final : public ActionWindow
+// Stands in for the window: hands out the entries and writes every read to the log, so that the
+// order of the action's steps can be checked.
+class ScriptedEntries final : public ActionEntries
 {
 public:
-    ScriptedWindow(
+    ScriptedEntries(
         QStringList &log, QString port, QString address, std::array<std::int16_t, 4> states)
         : m_log(log)
         , m_port(std::move(port))
@@ -38,13 +39,6 @@ public:
         m_log << QString("read output %1").arg(index + 1);
         return m_states.at(static_cast<std::size_t>(index));
     }
-    void ShowMessage(const std::string &text) override
-    {
-        m_log << "message";
-        messages << QString::fromStdString(text);
-    }
-
-    QStringList messages;
 
 private:
     QStringList &m_log;
@@ -102,6 +96,7 @@ public:
         failIf("is open?");
         return m_open;
     }
+    std::string Device() const override { return "/dev/recorded"; }
 
 private:
     void failIf(const QString &step) const
@@ -128,6 +123,7 @@ QStringList upToAddress(int port)
 } // namespace
 
 Q_DECLARE_METATYPE(States)
+Q_DECLARE_METATYPE(FailureKind)
 
 class TestSetOutputs : public QObject
 {
@@ -136,6 +132,8 @@ class TestSetOutputs : public QObject
 private slots:
     void endings_data();
     void endings();
+    void failuresInTheUsersTerms_data();
+    void failuresInTheUsersTerms();
 };
 
 void TestSetOutputs::endings_data()
@@ -194,10 +192,12 @@ void TestSetOutputs::endings_data()
         << "Invalid port number";
     QTest::newRow("port 70000: overflow before the line hears of it")
         << "70000"
-        << "7" << outputs1And3 << "" << QStringList {"read port"} + failed << "Overflow";
+        << "7" << outputs1And3 << "" << QStringList {"read port"} + failed
+        << "Port 70000 is too large";
     QTest::newRow("port 1e400: overflow")
         << "1e400"
-        << "7" << outputs1And3 << "" << QStringList {"read port"} + failed << "Overflow";
+        << "7" << outputs1And3 << "" << QStringList {"read port"} + failed
+        << "Port 1e400 is too large";
     QTest::newRow("mask overflow: never opened")
         << "1"
         << "7" << States {256, 0, 0, 0} << ""
@@ -206,16 +206,18 @@ void TestSetOutputs::endings_data()
     QTest::newRow("mask 256 with address 300: the address is blamed")
         << "1"
         << "300" << States {2, 0, 0, 0} << "" << upToAddress(1) + failed
-        << "Invalid argument: 300 ";
+        << "Board address 300 is too large";
     QTest::newRow("address 12x: type mismatch, never opened")
         << "1"
-        << "12x" << outputs1And3 << "" << upToAddress(1) + failed << "Type mismatch";
+        << "12x" << outputs1And3 << "" << upToAddress(1) + failed << "Board address \"12x\" is not";
     QTest::newRow("address 300: invalid argument")
         << "1"
-        << "300" << outputs1And3 << "" << upToAddress(1) + failed << "Invalid argument";
+        << "300" << outputs1And3 << "" << upToAddress(1) + failed
+        << "Board address 300 is too large";
     QTest::newRow("address 255.5 reads as 256: invalid argument")
         << "1"
-        << "255.5" << outputs1And3 << "" << upToAddress(1) + failed << "Invalid argument";
+        << "255.5" << outputs1And3 << "" << upToAddress(1) + failed
+        << "Board address 255.5 is too large";
     QTest::newRow("address 254.5 sends FE")
         << "1"
         << "254.5" << States {0, 0, 0, 0} << ""
@@ -259,17 +261,74 @@ void TestSetOutputs::endings()
     QFETCH(QString, message);
 
     QStringList log;
-    ScriptedWindow window(log, port, address, states);
+    const ScriptedEntries entries(log, port, address, states);
     RecordingLine line(log, failingSteps);
-    SetOutputs(window, line);
+    const ActionOutcome outcome = SetOutputs(entries, line);
+    // A face shows one message for every ending but the frame sent, once the action is done.
+    if (outcome.ending != Ending::Sent)
+        log << "message";
 
     QCOMPARE(log, calls);
+    const QString shown = QString::fromStdString(outcome.message);
+    QVERIFY2(shown.startsWith(message), qPrintable(shown));
     if (message.isEmpty()) {
-        QVERIFY(window.messages.isEmpty());
-    } else {
-        QCOMPARE(window.messages.size(), 1);
-        QVERIFY2(window.messages.front().startsWith(message), qPrintable(window.messages.front()));
+        // Sent where the line was last told to send.
+        const QStringList portsSet = log.filter(QRegularExpression("^port "));
+        QCOMPARE(QString("port %1").arg(outcome.portNumber), portsSet.back());
+        QCOMPARE(outcome.device, "/dev/recorded");
     }
+}
+
+// An entry's failure names the entry and what it takes; its kind and number stay those of the
+// reading, for scripts. The mask fails in the same step as the address, and is not blamed on it.
+void TestSetOutputs::failuresInTheUsersTerms_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<States>("states");
+    QTest::addColumn<FailureKind>("kind");
+    QTest::addColumn<QString>("message");
+
+    const States none {0, 0, 0, 0};
+    QTest::newRow("port beyond 16 bits") << "70000"
+                                         << "7" << none << FailureKind::Overflow
+                                         << "Port 70000 is too large: the highest port is 32767.";
+    QTest::newRow("port far below any number")
+        << "-1e400"
+        << "7" << none << FailureKind::Overflow
+        << "Port -1e400 is too small: ports are numbered from 1.";
+    QTest::newRow("address beyond a byte, blanks around it")
+        << "1"
+        << " 300 " << none << FailureKind::InvalidArgument
+        << "Board address 300 is too large: the highest address is 255.";
+    QTest::newRow("address beyond 32 bits")
+        << "1"
+        << "99999999999" << none << FailureKind::Overflow
+        << "Board address 99999999999 is too large: the highest address is 255.";
+    QTest::newRow("address not one number")
+        << "1"
+        << "7 8" << none << FailureKind::TypeMismatch << "Board address \"7 8\" is not a number.";
+    QTest::newRow("mask beyond a byte with a good address: the mask's own failure")
+        << "1"
+        << "7" << States {2, 0, 0, 0} << FailureKind::InvalidArgument
+        << "Invalid argument: 256 is outside the byte range 0 to 255";
+}
+
+void TestSetOutputs::failuresInTheUsersTerms()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, address);
+    QFETCH(States, states);
+    QFETCH(FailureKind, kind);
+    QFETCH(QString, message);
+
+    QStringList log;
+    RecordingLine line(log, "");
+    const ActionOutcome outcome = SetOutputs(ScriptedEntries(log, port, address, states), line);
+    QVERIFY(outcome.failure);
+    QCOMPARE(QString::fromStdString(outcome.message), message);
+    QCOMPARE(outcome.failure->kind(), kind);
+    QCOMPARE(outcome.failure->number(), static_cast<int>(kind));
 }
 
 QTEST_APPLESS_MAIN(TestSetOutputs)

@@ -1,4 +1,5 @@
 #include "runtime/action_error.h"
+#include "runtime/message_text.h"
 #include "runtime/readings.h"
 #include "table_test.h"
 
@@ -149,7 +150,11 @@ TEST_CASE("A message quotes what was typed, in one short line")
     };
     const std::vector<Row> rows {
         {"a short text whole", "12x", "\"12x\""},
-        {"control characters as blanks", "1\n2\t", "\"1 2 \""},
+        {"control characters as ?", "1\n2\t\x1b[2J", "\"1?2??[2J\""},
+        {"a C1 control in UTF-8 (CSI) as ?",
+            "1\xc2\x9b"
+            "2J",
+            "\"1?2J\""},
         {"forty characters whole", std::string(40, 'y'), '"' + std::string(40, 'y') + '"'},
         {"a longer text cut", std::string(10'000, 'y'), '"' + std::string(40, 'y') + "...\""},
         {"no letter cut in half", std::string(39, 'y') + "\xc3\xa9",
@@ -177,7 +182,7 @@ TEST_CASE("A reading's failure says what failed and on what")
         {"a 32-bit overflow", Message([] { TextToInt32("2147483648"); }),
             "Overflow: 2147483648 does not fit in a 32-bit integer"},
         {"a type mismatch", Message([] { TextToInt32("12x\n"); }),
-            "Type mismatch: \"12x \" is not a number"},
+            "Type mismatch: \"12x?\" is not a number"},
     };
     for (const Row &row : rows) {
         INFO(row.name);

@@ -35,10 +35,13 @@ public:
         const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
         ::utimensat(AT_FDCWD, dev().c_str(), times, 0);
     }
-    SystemPortList portList(std::vector<std::string> reported = {"/dev/ttyUSB0"})
+    SystemPortList portList(std::vector<std::string> devices = {"/dev/ttyUSB0"})
     {
-        return SystemPortList({dev(), sys()}, [this, reported] {
+        return SystemPortList({dev(), sys()}, [this, devices] {
             ++listings;
+            std::vector<PortDetails> reported;
+            for (const std::string &device : devices)
+                reported.push_back({device, "adapter at " + device});
             return reported;
         });
     }
@@ -65,6 +68,7 @@ private slots:
     void systemListHasNoPhantomTtyS();
     void listIsKeptUntilDevChanges_data();
     void listIsKeptUntilDevChanges();
+    void detailsFromTheSameListing();
     void pressDuringBackgroundReadWaitsForIt();
 };
 
@@ -169,6 +173,25 @@ void TestSystemPorts::listIsKeptUntilDevChanges()
     QCOMPARE(machine.listings.load(), listings);
 }
 
+// The port numbers and what is shown of each port come from one listing, in the same order.
+void TestSystemPorts::detailsFromTheSameListing()
+{
+    FakeMachine machine;
+    machine.setUartType("ttyS3", "4");
+    const SystemPortList ports = machine.portList({"/dev/ttyUSB0", "/dev/ttyS3"});
+    machine.touchDev(1'000'000, 0);
+
+    const std::vector<std::string> devices = ports();
+    std::vector<std::string> described;
+    for (const PortDetails &port : ports.Details())
+        described.push_back(port.device + ": " + port.description);
+    QCOMPARE(devices, (std::vector<std::string> {"/dev/ttyS3", "/dev/ttyUSB0"}));
+    QCOMPARE(described,
+        (std::vector<std::string> {
+            "/dev/ttyS3: adapter at /dev/ttyS3", "/dev/ttyUSB0: adapter at /dev/ttyUSB0"}));
+    QCOMPARE(machine.listings.load(), 1);
+}
+
 void TestSystemPorts::pressDuringBackgroundReadWaitsForIt()
 {
     FakeMachine machine;
@@ -180,7 +203,7 @@ void TestSystemPorts::pressDuringBackgroundReadWaitsForIt()
             started.set_value();
             released.wait();
         }
-        return std::vector<std::string> {"/dev/ttyACM0"};
+        return std::vector<PortDetails> {{"/dev/ttyACM0"}};
     });
 
     auto background = std::async(std::launch::async, ports);

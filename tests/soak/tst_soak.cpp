@@ -235,7 +235,7 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
         EntriesWindow window(
             presses[sent].portText, presses[sent].addressText, presses[sent].states);
         const Clock::duration start = ThreadProcessorTime();
-        SetOutputs(window, line);
+        PressSetOutputs(window, line);
         const Clock::duration took = ThreadProcessorTime() - start;
         if (!window.messages.isEmpty() && failure.empty())
             failure

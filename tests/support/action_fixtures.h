@@ -10,32 +10,24 @@
 
 #include <QStringList>
 
-// The window side as a plain holder of entries, for driving the action without widgets; the real
-// window has tests of its own.
-class EntriesWindow final : public ostrim::ActionWindow
+// A face that only holds entries, for driving the action without widgets, and notes the message
+// the action ended with, as the action gives it; the real faces have tests of their own.
+class EntriesWindow final : public ostrim::GivenEntries
 {
 public:
-    EntriesWindow(std::string port, std::string address, ostrim::OutputStates states)
-        : m_port(std::move(port))
-        , m_address(std::move(address))
-        , m_states(states)
-    { }
-
-    std::string PortText() const override { return m_port; }
-    std::string AddressText() const override { return m_address; }
-    std::int16_t OutputState(int index) const override
-    {
-        return m_states.at(static_cast<std::size_t>(index));
-    }
-    void ShowMessage(const std::string &text) override { messages << QString::fromStdString(text); }
+    using GivenEntries::GivenEntries;
 
     QStringList messages;
-
-private:
-    std::string m_port;
-    std::string m_address;
-    ostrim::OutputStates m_states;
 };
+
+// One press of the face's button.
+inline ostrim::ActionOutcome PressSetOutputs(EntriesWindow &window, ostrim::SerialLine &line)
+{
+    ostrim::ActionOutcome outcome = ostrim::SetOutputs(window, line);
+    if (outcome.ending != ostrim::Ending::Sent)
+        window.messages << QString::fromStdString(outcome.message);
+    return outcome;
+}
 
 // A machine whose serial ports are exactly these devices, pseudo-terminals in the tests: no test
 // may reach a real port, and on some machines port 1 is the console.

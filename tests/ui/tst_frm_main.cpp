@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/file.h>
+
 using namespace ostrim;
 using namespace std::chrono_literals;
 
@@ -626,17 +628,20 @@ void TestFrmMain::entriesSurviveEveryEnding_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("message"); // empty: none; "*": any failure's message
+    QTest::addColumn<bool>("held"); // by a flock of the test's own, as another program holds it
 
-    const auto row
-        = [](const char *what, const char *port, const char *address, const char *message) {
-              QTest::newRow(what) << QString::fromLatin1(port) << QString::fromLatin1(address)
-                                  << QString::fromLatin1(message);
-          };
+    const auto row = [](const char *what, const char *port, const char *address,
+                         const char *message, bool held = false) {
+        QTest::newRow(what) << QString::fromLatin1(port) << QString::fromLatin1(address)
+                            << QString::fromLatin1(message) << held;
+    };
     row("frame sent", "1", "7", "");
     row("invalid port", "0", "7", InvalidPortMessage);
     row("invalid address", "1", "x7", InvalidAddressMessage);
     row("address beyond a byte", "1", "300", "*");
     row("no such port", "2", "7", "*");
+    row("port held: the holder, and what to do in the window", "1", "7",
+        "Port 1 (DEVICE) is in use by another program. Close it and press again.", true);
 }
 
 void TestFrmMain::entriesSurviveEveryEnding()
@@ -644,8 +649,12 @@ void TestFrmMain::entriesSurviveEveryEnding()
     QFETCH(QString, port);
     QFETCH(QString, address);
     QFETCH(QString, message);
+    QFETCH(bool, held);
 
     PseudoTerminal terminal;
+    if (held)
+        QVERIFY(::flock(terminal.slaveHandle(), LOCK_EX) == 0);
+    message.replace("DEVICE", QString::fromStdString(terminal.devicePath()));
     MessageLog log;
     FrmMain window(log.Recorder(), PortsAre({terminal.devicePath()}));
     QVERIFY(ShowActive(window));

@@ -1,0 +1,36 @@
+#include "serial/failure_advice.h"
+
+namespace ostrim {
+namespace {
+
+std::string Advice(const ActionError &failure, const FaceWords &words)
+{
+    switch (failure.reason()) {
+    case FailureReason::InUse:
+        return std::string(words.closeHolder);
+    case FailureReason::PermissionDenied:
+        if (failure.group().empty())
+            return {};
+        return "Join the group " + failure.group() + " (sudo usermod -aG " + failure.group()
+            + " $USER), then log out and in again.";
+    case FailureReason::Console:
+        return "Ostrim does not write to the console. " + std::string(words.otherPort);
+    case FailureReason::Timeout:
+        return "Check the cable and the device's flow control.";
+    case FailureReason::Missing:
+    case FailureReason::Other:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+std::string WithAdvice(
+    const std::string &message, const std::optional<ActionError> &failure, const FaceWords &words)
+{
+    const std::string advice = failure ? Advice(*failure, words) : std::string();
+    return advice.empty() ? message : message + " " + advice;
+}
+
+} // namespace ostrim
