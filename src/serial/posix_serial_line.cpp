@@ -238,6 +238,12 @@ PosixSerialLine::PosixSerialLine(PortList ports, LineEnvironment environment)
         = DistinctDirectories(m_environment.sharing.lockDirectories);
 }
 
+PosixSerialLine::PosixSerialLine(OneDevice device, LineEnvironment environment)
+    : PosixSerialLine(PortList {}, std::move(environment))
+{
+    m_oneDevice = std::move(device.path);
+}
+
 PosixSerialLine::~PosixSerialLine()
 {
     if (IsOpen())
@@ -267,13 +273,7 @@ void PosixSerialLine::Open()
 {
     if (IsOpen())
         Fail("is already open", EBUSY);
-    const std::vector<std::string> ports = m_ports();
-    if (static_cast<std::size_t>(m_portNumber) > ports.size()) {
-        throw ActionError(FailureKind::SerialLine, ENODEV,
-            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports),
-            FailureReason::Missing);
-    }
-    m_device = ports[static_cast<std::size_t>(m_portNumber - 1)];
+    m_device = m_oneDevice ? *m_oneDevice : ListedDevice();
     // The node is judged by what it is just before the open. Only root could put the console in
     // its place within the microseconds to the open, and root can write to the console anyway.
     CheckBeforeOpening(m_device, m_consoles.Current());
@@ -283,6 +283,17 @@ void PosixSerialLine::Open()
     Claim();
     Configure();
     m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
+}
+
+std::string PosixSerialLine::ListedDevice() const
+{
+    const std::vector<std::string> ports = m_ports();
+    if (static_cast<std::size_t>(m_portNumber) > ports.size()) {
+        throw ActionError(FailureKind::SerialLine, ENODEV,
+            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports),
+            FailureReason::Missing);
+    }
+    return ports[static_cast<std::size_t>(m_portNumber - 1)];
 }
 
 // Everything that can be told without opening the port: opening a real port raises its modem
@@ -523,6 +534,8 @@ bool PosixSerialLine::IsOpen() const
 
 std::string PosixSerialLine::PortName() const
 {
+    if (m_oneDevice)
+        return m_device;
     return "Port " + std::to_string(m_portNumber) + " (" + m_device + ")";
 }
 

@@ -38,6 +38,11 @@ struct TerminalDriver
     std::function<int(int handle)> discardOutput = SystemDiscardOutput;
 };
 
+struct OneDevice
+{
+    std::string path;
+};
+
 // Everything outside the process that the line consults; tests point it at their own.
 struct LineEnvironment
 {
@@ -59,6 +64,10 @@ public:
     static constexpr std::chrono::milliseconds SendTimeout {1000};
 
     explicit PosixSerialLine(PortList ports = SystemPortList {}, LineEnvironment environment = {});
+    // A line on that one device, whatever port number it is given, for a name that outlives
+    // re-enumeration (/dev/serial/by-id/...). Every check applies unchanged; its messages name
+    // the device alone, since it has no number in the port list.
+    explicit PosixSerialLine(OneDevice device, LineEnvironment environment = {});
     ~PosixSerialLine() override;
     PosixSerialLine(const PosixSerialLine &) = delete;
     PosixSerialLine &operator=(const PosixSerialLine &) = delete;
@@ -73,6 +82,7 @@ public:
 
 private:
     std::string PortName() const;
+    std::string ListedDevice() const;
     std::string Refused() const;
     [[noreturn]] void Fail(const std::string &what, int number,
         FailureReason reason = FailureReason::Other, const std::string &group = {}) const;
@@ -94,6 +104,7 @@ private:
     [[noreturn]] void CloseUnclaimedAndFail(const std::string &what, int number);
 
     PortList m_ports;
+    std::optional<std::string> m_oneDevice;
     LineEnvironment m_environment;
     ConsoleWatch m_consoles {m_environment.sysClassTty};
     std::int16_t m_portNumber = 1;

@@ -153,6 +153,8 @@ private slots:
     void permissionDenied_data();
     void permissionDenied();
     void neverBecomesTheControllingTerminal();
+    void oneDeviceIsNamedAlone_data();
+    void oneDeviceIsNamedAlone();
     void holderThatLetsGoGetsItsOwnSettingsBack();
     void thousandActionsLeaveNoDescriptorOpen();
 };
@@ -750,6 +752,48 @@ void TestPosixSerialLine::neverBecomesTheControllingTerminal()
     });
     QCOMPARE(QString::fromStdString(outcome), QString("no controlling terminal"));
     QCOMPARE(board.read(2), frame7A0);
+}
+
+// A device given by a name that outlives re-enumeration is opened whatever the port number, with
+// every check, and named alone: it has no number in the port list.
+void TestPosixSerialLine::oneDeviceIsNamedAlone_data()
+{
+    QTest::addColumn<QString>("device"); // "link": a link to the terminal, as /dev/serial/by-id is
+    QTest::addColumn<bool>("heldByAnother");
+    QTest::addColumn<QString>("outcome"); // after the device's name
+
+    QTest::newRow("a link to a terminal: opened") << "link" << false << "opened";
+    QTest::newRow("held with a flock: in use, named alone") << "link" << true << " is in use by ";
+    QTest::newRow("a path that does not exist: named alone")
+        << "/dev/serial/by-id/no-such-adapter" << false << " does not exist or was disconnected.";
+}
+
+void TestPosixSerialLine::oneDeviceIsNamedAlone()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, heldByAnother);
+    QFETCH(QString, outcome);
+    PseudoTerminal board;
+    QTemporaryDir links;
+    std::string path = device.toStdString();
+    if (device == "link") {
+        path = links.filePath("usb-adapter-if00-port0").toStdString();
+        QVERIFY(::symlink(board.devicePath().c_str(), path.c_str()) == 0);
+    }
+    const int holder = heldByAnother ? ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY) : -1;
+    if (heldByAnother)
+        QVERIFY(::flock(holder, LOCK_EX) == 0);
+
+    PosixSerialLine line(OneDevice {path});
+    line.SetPortNumber(5);
+    const std::string result = OpenFailure(line);
+    if (holder >= 0)
+        ::close(holder);
+
+    if (outcome == "opened")
+        QCOMPARE(QString::fromStdString(result), outcome);
+    else
+        QVERIFY2(result.starts_with(path + outcome.toStdString()), result.c_str());
 }
 
 // Another program held the port with settings of its own and, just as the press began, put the
