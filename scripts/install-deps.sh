@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
-  # The core's tests, which build for Windows too.
-  doctest-dev
+  # The core's tests and the command line's options, which build for Windows too.
+  doctest-dev libcli11-dev
   clang libclang-rt-dev
   # The window's tests: a font to measure captions with, the desktop entry's validator, and a
   # Windows resource compiler to check the resource script with.
@@ -22,9 +22,10 @@ if [[ ${1:-} == bench ]]; then
   packages+=(libbenchmark-dev xvfb xauth libxcb1-dev libxcb-damage0-dev dbus-daemon python3-serial)
 fi
 # `install-deps.sh windows` is all that `make windows` and `make test-windows` need: no Qt, only
-# the cross compiler, Wine to run the tests, and doctest (header-only, for both platforms).
+# the cross compiler, Wine to run the tests, and doctest and CLI11 (header-only, for both
+# platforms).
 if [[ ${1:-} == windows ]]; then
-  packages=(cmake make doctest-dev g++-mingw-w64-x86-64-posix wine64)
+  packages=(cmake make doctest-dev libcli11-dev g++-mingw-w64-x86-64-posix wine64)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then

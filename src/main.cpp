@@ -1,5 +1,5 @@
 #include "cli/command_line.h"
-#include "cli/run_command.h"
+#include "cli/posix_command_system.h"
 #include "ostrim_version.h"
 #include "ui/app_icon.h"
 #include "ui/frm_main.h"

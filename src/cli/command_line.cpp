@@ -1,131 +1,230 @@
 #include "cli/command_line.h"
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <optional>
 
 namespace ostrim {
 namespace {
-
-struct Options
-{
-    QCommandLineOption help {{"h", "help"}, "Show this help and exit."};
-    QCommandLineOption version {{"v", "version"}, "Show the version and exit."};
-    QCommandLineOption listPorts {{"l", "list-ports"},
-        "List the serial ports by number, with what the system knows of them."};
-    QCommandLineOption port {
-        {"p", "port"}, "Send to serial port <number> (see --list-ports).", "number"};
-    QCommandLineOption address {{"a", "address"}, "The board's address, 1 to 255.", "number"};
-    QCommandLineOption on {{"o", "on"},
-        "The outputs to switch on, e.g. 1,3; the others are switched off. Without it, all are off.",
-        "list"};
-    QCommandLineOption verbose {"verbose", "Say what was sent, and where."};
-};
 
 constexpr char Description[]
     = "Switches the four outputs of an addressed output board on a serial port (2400 baud, 8N1).\n"
       "Without arguments, opens the window.";
 
-constexpr char ExitCodes[] = "\nExit codes:\n"
+constexpr char ExitCodes[] = "Exit codes:\n"
                              "  0  the frame was sent (or the help, version or port list shown)\n"
                              "  1  nothing was sent: the message on standard error says why\n"
                              "  2  the command line was not understood\n"
                              "\nExamples:\n"
                              "  ostrim --list-ports\n"
-                             "  ostrim --port 1 --address 7 --on 1,3\n";
+                             "  ostrim --port 1 --address 7 --on 1,3\n"
+                             "  ostrim --device /dev/serial/by-id/usb-FTDI_FT232R_A9X1-if00-port0 "
+                             "-a 7 -o 2\n";
 
-CommandLine UsageError(const QString &what)
+// Each value option keeps every value given, so that one given twice is told rather than one of
+// the values silently taken; each flag is counted.
+struct Options
+{
+    std::vector<std::string> port;
+    std::vector<std::string> device;
+    std::vector<std::string> address;
+    std::vector<std::string> on;
+    CLI::Option *help = nullptr;
+    CLI::Option *version = nullptr;
+    CLI::Option *listPorts = nullptr;
+    CLI::Option *verbose = nullptr;
+    std::vector<CLI::Option *> values;
+};
+
+CLI::Option *AddFlag(CLI::App &app, const std::string &names, const std::string &description)
+{
+    return app.add_flag(names)->description(description);
+}
+
+// A value always takes the next argument, even one that starts with a minus (--address -3): the
+// action, not the parser, judges the texts.
+void AddValue(CLI::App &app, Options &options, const std::string &names,
+    std::vector<std::string> &values, const std::string &valueName, const std::string &description)
+{
+    options.values.push_back(app.add_option(names, values, description)
+                                 ->option_text(valueName)
+                                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                                 ->allow_extra_args(false));
+}
+
+void Declare(CLI::App &app, Options &options)
+{
+    app.set_help_flag(); // ours: --help wins over a usage error, as it does in most programs
+    app.allow_extras(); // told in our own words below
+    app.footer(ExitCodes);
+    // Room for the longest option; the descriptions break their own lines to fit 80 columns.
+    app.get_formatter()->column_width(26);
+    options.help = AddFlag(app, "-h,--help", "Show this help and exit.");
+    options.version = AddFlag(app, "-v,--version", "Show the version and exit.");
+    options.listPorts = AddFlag(app, "-l,--list-ports",
+        "List the serial ports by number, with what the\nsystem knows of them.");
+    AddValue(app, options, "-p,--port", options.port, "<number>",
+        "Send to serial port <number> (see --list-ports).");
+    AddValue(app, options, "-d,--device", options.device, "<path>",
+        "Send to the serial device <path> instead, e.g. a\nname under /dev/serial/by-id, which "
+        "stays the same\nwhen adapters are plugged in another order.");
+    AddValue(app, options, "-a,--address", options.address, "<number>",
+        "The board's address, 1 to 255.");
+    AddValue(app, options, "-o,--on", options.on, "<list>",
+        "The outputs to switch on, e.g. 1,3; the others are\nswitched off. Without it, all are "
+        "off.");
+    options.verbose = AddFlag(app, "--verbose", "Say what was sent, and where.");
+}
+
+CommandLine UsageError(std::string what)
 {
     CommandLine commandLine;
-    commandLine.text = what.toStdString();
+    commandLine.text = std::move(what);
     return commandLine;
 }
 
-// "1,3" -> outputs 1 and 3 on. Blanks around an item are allowed; an empty list switches all off.
-std::optional<OutputStates> ReadOutputList(const QString &list)
+std::string Trimmed(const std::string &text)
 {
-    OutputStates states {};
-    if (list.trimmed().isEmpty())
-        return states;
-    for (const QString &item : list.split(u',')) {
-        const QString output = item.trimmed();
-        if (output.size() != 1 || output[0] < u'1' || output[0] > u'4')
-            return std::nullopt;
-        states[static_cast<std::size_t>(output[0].unicode() - u'1')] = 1;
-    }
-    return states;
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-std::optional<QString> GivenTwice(const QCommandLineParser &parser, const Options &options)
+// "1,3" -> outputs 1 and 3 on. Blanks around an item are allowed; an empty list switches all off.
+std::optional<OutputStates> ReadOutputList(const std::string &list)
 {
-    for (const QCommandLineOption *option : {&options.port, &options.address, &options.on}) {
-        if (parser.values(*option).size() > 1)
-            return QStringLiteral("--%1 is given more than once").arg(option->names().last());
+    OutputStates states {};
+    if (Trimmed(list).empty())
+        return states;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string output = Trimmed(list.substr(start, comma - start));
+        if (output.size() != 1 || output[0] < '1' || output[0] > '4')
+            return std::nullopt;
+        states[static_cast<std::size_t>(output[0] - '1')] = 1;
+        if (comma == list.size())
+            return states;
+        start = comma + 1;
+    }
+}
+
+std::optional<std::string> GivenTwice(const Options &options)
+{
+    for (const CLI::Option *option : options.values) {
+        if (option->count() > 1)
+            return "--" + option->get_lnames().front() + " is given more than once";
     }
     return std::nullopt;
 }
 
-CommandLine SetOutputsCommand(const QCommandLineParser &parser, const Options &options)
+CommandLine SetOutputsCommand(const Options &options)
 {
-    if (!parser.isSet(options.port) || !parser.isSet(options.address))
-        return UsageError(QStringLiteral("--port and --address are both needed to send"));
-    if (const std::optional<QString> twice = GivenTwice(parser, options))
+    if (!options.port.empty() && !options.device.empty())
+        return UsageError("--port and --device cannot be given together: give one of them");
+    if ((options.port.empty() && options.device.empty()) || options.address.empty())
+        return UsageError("--port (or --device) and --address are both needed to send");
+    if (const std::optional<std::string> twice = GivenTwice(options))
         return UsageError(*twice);
-    const std::optional<OutputStates> outputs = ReadOutputList(parser.value(options.on));
-    if (!outputs) {
-        return UsageError(QStringLiteral("--on takes outputs 1 to 4 separated by commas, not '%1'")
-                              .arg(parser.value(options.on)));
-    }
+    const std::string on = options.on.empty() ? std::string() : options.on.front();
+    const std::optional<OutputStates> outputs = ReadOutputList(on);
+    if (!outputs)
+        return UsageError("--on takes outputs 1 to 4 separated by commas, not '" + on + "'");
+
     CommandLine commandLine;
     commandLine.kind = CommandKind::SetOutputs;
-    commandLine.portText = parser.value(options.port).toStdString();
-    commandLine.addressText = parser.value(options.address).toStdString();
+    if (options.device.empty()) {
+        commandLine.portText = options.port.front();
+    } else {
+        if (options.device.front().empty())
+            return UsageError("--device takes the path of a serial device, not an empty text");
+        // The line opens its one device whatever the number; 1 passes every check of a number.
+        commandLine.portText = "1";
+        commandLine.device = options.device.front();
+    }
+    commandLine.addressText = options.address.front();
     commandLine.outputs = *outputs;
-    commandLine.verbose = parser.isSet(options.verbose);
+    commandLine.verbose = options.verbose->count() > 0;
     return commandLine;
 }
 
-bool AnySendOption(const QCommandLineParser &parser, const Options &options)
+bool AnySendOption(const Options &options)
 {
-    return parser.isSet(options.port) || parser.isSet(options.address) || parser.isSet(options.on)
-        || parser.isSet(options.verbose);
+    return options.verbose->count() > 0
+        || std::any_of(options.values.begin(), options.values.end(),
+            [](const CLI::Option *option) { return option->count() > 0; });
+}
+
+// What the parser left over: an unknown option, or an argument no option takes. Everything after
+// "--" is an argument, whatever it looks like.
+std::optional<std::string> LeftOver(const std::vector<std::string> &remaining)
+{
+    const auto end = std::find(remaining.begin(), remaining.end(), "--");
+    const auto unknown = std::find_if(remaining.begin(), end,
+        [](const std::string &argument) { return argument.size() > 1 && argument[0] == '-'; });
+    if (unknown != end)
+        return "unknown option '" + *unknown + "'";
+    for (const std::string &argument : remaining) {
+        if (argument != "--")
+            return "unexpected argument '" + argument + "'";
+    }
+    return std::nullopt;
+}
+
+// The parser's own words for a value missing at the end, e.g. "--port" as the last argument.
+std::string ParseFailure(
+    const CLI::ParseError &error, const std::vector<std::string> &arguments, const Options &options)
+{
+    if (arguments.size() > 1) {
+        const std::string &last = arguments.back();
+        for (const CLI::Option *option : options.values) {
+            if (option->check_name(last))
+                return "missing value after '" + last + "'";
+        }
+    }
+    return error.what();
 }
 
 } // namespace
 
-CommandLine ParseCommandLine(const QStringList &arguments)
+CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
 {
-    const Options options;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(Description));
-    parser.addOptions({options.help, options.version, options.listPorts, options.port,
-        options.address, options.on, options.verbose});
+    CLI::App app {Description, "ostrim"};
+    Options options;
+    Declare(app, options);
 
-    if (!parser.parse(arguments))
-        return UsageError(parser.errorText());
-    if (!parser.positionalArguments().isEmpty()) {
-        return UsageError(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    // The parser takes the arguments last first, without the program.
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    if (!reversed.empty())
+        reversed.pop_back();
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError &error) {
+        return UsageError(ParseFailure(error, arguments, options));
     }
+    if (const std::optional<std::string> leftOver = LeftOver(app.remaining()))
+        return UsageError(*leftOver);
 
     CommandLine commandLine;
-    if (parser.isSet(options.help)) {
+    if (options.help->count() > 0) {
         commandLine.kind = CommandKind::Help;
-        commandLine.text = (parser.helpText() + QString::fromLatin1(ExitCodes)).toStdString();
+        commandLine.text = app.help();
         return commandLine;
     }
-    if (parser.isSet(options.version)) {
+    if (options.version->count() > 0) {
         commandLine.kind = CommandKind::Version;
         return commandLine;
     }
-    if (parser.isSet(options.listPorts)) {
-        if (AnySendOption(parser, options))
-            return UsageError(QStringLiteral("--list-ports takes no other option"));
+    if (options.listPorts->count() > 0) {
+        if (AnySendOption(options))
+            return UsageError("--list-ports takes no other option");
         commandLine.kind = CommandKind::ListPorts;
         return commandLine;
     }
-    if (AnySendOption(parser, options))
-        return SetOutputsCommand(parser, options);
-    return UsageError(QStringLiteral("nothing to do"));
+    if (AnySendOption(options))
+        return SetOutputsCommand(options);
+    return UsageError("nothing to do");
 }
 
 } // namespace ostrim

@@ -2,28 +2,23 @@
 
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
-#include "serial/failure_advice.h"
-#include "serial/port_details.h"
-#include "serial/posix_serial_line.h"
 
 #include <cstdio>
-#include <iostream>
+#include <ostream>
 #include <sstream>
-
-#include <QCoreApplication>
 
 namespace ostrim {
 namespace {
 
-// What the user can do, said for a shell: there is no button to press again.
-constexpr FaceWords terminalWords {
-    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
-
-std::string SentReport(const ActionOutcome &sent)
+// "Sent 07 A0 to port 2 (/dev/ttyUSB0)"; a device named on the command line has no port number.
+std::string SentReport(const ActionOutcome &sent, const std::string &device)
 {
-    char report[64];
-    std::snprintf(report, sizeof report, "Sent %02X %02X to port %d", sent.frame[0], sent.frame[1],
-        sent.portNumber);
+    char frame[8];
+    std::snprintf(frame, sizeof frame, "%02X %02X", sent.frame[0], sent.frame[1]);
+    std::string report = "Sent " + std::string(frame) + " to ";
+    if (!device.empty())
+        return report + device + "\n";
+    report += "port " + std::to_string(sent.portNumber);
     return report + (sent.device.empty() ? "" : " (" + sent.device + ")") + "\n";
 }
 
@@ -40,15 +35,15 @@ void PrintMessage(const std::string &text, std::ostream &err)
 int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
     std::ostream &err)
 {
-    PosixSerialLine line(system.ports);
+    const std::unique_ptr<SerialLine> line = system.line(commandLine.device);
     const ActionOutcome outcome = SetOutputs(
-        GivenEntries(commandLine.portText, commandLine.addressText, commandLine.outputs), line);
+        GivenEntries(commandLine.portText, commandLine.addressText, commandLine.outputs), *line);
     if (outcome.ending != Ending::Sent) {
-        PrintMessage(WithAdvice(outcome.message, outcome.failure, terminalWords), err);
+        PrintMessage(system.advised(outcome.message, outcome.failure), err);
         return ExitCode::Message;
     }
     if (commandLine.verbose)
-        out << SentReport(outcome) << std::flush;
+        out << SentReport(outcome, commandLine.device) << std::flush;
     return ExitCode::Sent;
 }
 
@@ -73,7 +68,7 @@ int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std:
     case CommandKind::Version:
         return Print(std::string("Ostrim ") + VersionText + "\n", out, err);
     case CommandKind::ListPorts:
-        return Print(PortListText(system.listing()), out, err);
+        return Print(system.portList(), out, err);
     case CommandKind::SetOutputs:
         return SetOutputsOnLine(commandLine, system, out, err);
     case CommandKind::UsageError:
@@ -81,15 +76,6 @@ int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std:
     }
     err << "ostrim: " << commandLine.text << "\nTry 'ostrim --help' for more information.\n";
     return ExitCode::Usage;
-}
-
-int RunCommandLine(int argc, char *argv[])
-{
-    const QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("ostrim"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(VersionText));
-    return RunCommand(
-        ParseCommandLine(QCoreApplication::arguments()), CommandSystem {}, std::cout, std::cerr);
 }
 
 } // namespace ostrim

@@ -1,9 +1,14 @@
 #pragma once
 
 #include "cli/command_line.h"
-#include "serial/system_ports.h"
+#include "runtime/action_error.h"
+#include "serial/serial_line.h"
 
+#include <functional>
 #include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace ostrim {
 
@@ -13,19 +18,24 @@ inline constexpr int Message = 1;
 inline constexpr int Usage = 2;
 } // namespace ExitCode
 
-// Where a command finds the ports; the tests give it pseudo-terminals.
+// What a command needs of the system it runs on; each platform gives its own, and the tests give
+// lines of their own.
 struct CommandSystem
 {
-    PortList ports = SystemPortList {};
-    PortListing listing = [] { return SystemPortList {}.Details(); };
+    // The line to send on: to the system's numbered ports, or with a device, to that one device
+    // whatever the port number.
+    std::function<std::unique_ptr<SerialLine>(const std::string &device)> line;
+    // The text --list-ports shows.
+    std::function<std::string()> portList;
+    // The action's message, followed by what a shell's user can do about the failure it tells of.
+    std::function<std::string(
+        const std::string &message, const std::optional<ActionError> &failure)>
+        advised;
 };
 
 // Carries out a parsed command line, writing results to out and messages, each line as
 // "ostrim: <message>", to err. Returns the exit code.
 int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
     std::ostream &err);
-
-// The program when it is given arguments: no window, and so no display, is needed.
-int RunCommandLine(int argc, char *argv[]);
 
 } // namespace ostrim

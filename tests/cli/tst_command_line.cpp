@@ -1,176 +1,145 @@
 #include "cli/command_line.h"
+#include "table_test.h"
 
-#include <QTest>
+#include <string>
+#include <string_view>
+#include <vector>
 
 using namespace ostrim;
 
-Q_DECLARE_METATYPE(CommandKind)
-
 namespace {
 
-// "1010" for outputs 1 and 3 on.
-QString StatesText(const OutputStates &states)
+using Arguments = std::vector<std::string>;
+
+// The command as one line, e.g. "port '1' address '7' on 1010 verbose", or "usage: <text>".
+std::string Parsed(const Arguments &arguments)
 {
-    QString text;
-    for (const std::int16_t state : states)
-        text += QString::number(state);
-    return text;
+    Arguments withProgram {"ostrim"};
+    withProgram.insert(withProgram.end(), arguments.begin(), arguments.end());
+    const CommandLine commandLine = ParseCommandLine(withProgram);
+    switch (commandLine.kind) {
+    case CommandKind::Help:
+        return "help";
+    case CommandKind::Version:
+        return "version";
+    case CommandKind::ListPorts:
+        return "list ports";
+    case CommandKind::UsageError:
+        return "usage: " + commandLine.text;
+    case CommandKind::SetOutputs:
+        break;
+    }
+    std::string shown = "port '" + commandLine.portText + "'";
+    if (!commandLine.device.empty())
+        shown += " device '" + commandLine.device + "'";
+    shown += " address '" + commandLine.addressText + "' on ";
+    for (const std::int16_t state : commandLine.outputs)
+        shown += std::to_string(state);
+    return shown + (commandLine.verbose ? " verbose" : "");
 }
+
+std::string Joined(const Arguments &arguments)
+{
+    std::string joined;
+    for (const std::string &argument : arguments)
+        joined += "'" + argument + "' ";
+    return joined;
+}
+
+struct Row
+{
+    Arguments arguments;
+    std::string_view parsed;
+};
 
 } // namespace
 
-class TestCommandLine : public QObject
+TEST_CASE("A send keeps the port and address texts as typed and reads the list of outputs")
 {
-    Q_OBJECT
-
-private slots:
-    void sendOptions_data();
-    void sendOptions();
-    void usageErrors_data();
-    void usageErrors();
-    void otherCommands_data();
-    void otherCommands();
-};
-
-void TestCommandLine::sendOptions_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("outputs");
-    QTest::addColumn<bool>("verbose");
-
-    QTest::newRow("--port 1 --address 7 --on 1,3")
-        << QStringList {"--port", "1", "--address", "7", "--on", "1,3"} << "1"
-        << "7"
-        << "1010" << false;
-    QTest::newRow("short options -p 3 -a 255 -o 4")
-        << QStringList {"-p", "3", "-a", "255", "-o", "4"} << "3"
-        << "255"
-        << "0001" << false;
-    QTest::newRow("texts kept exactly as typed, blanks and all")
-        << QStringList {"--port", " 2.5", "--address", "7x "} << " 2.5"
-        << "7x "
-        << "0000" << false;
-    QTest::newRow("a value may start with a minus: --address -3")
-        << QStringList {"--port", "1", "--address", "-3"} << "1"
-        << "-3"
-        << "0000" << false;
-    QTest::newRow("--address=-3 in one argument") << QStringList {"--port=1", "--address=-3"} << "1"
-                                                  << "-3"
-                                                  << "0000" << false;
-    QTest::newRow("empty texts reach the action, which judges them")
-        << QStringList {"--port", "", "--address", ""} << ""
-        << ""
-        << "0000" << false;
-    QTest::newRow("no --on: all off") << QStringList {"--port", "1", "--address", "7"} << "1"
-                                      << "7"
-                                      << "0000" << false;
-    QTest::newRow("--on with an empty list: all off")
-        << QStringList {"--port", "1", "--address", "7", "--on", ""} << "1"
-        << "7"
-        << "0000" << false;
-    QTest::newRow("--on 4,3,2,1: all on, in any order")
-        << QStringList {"--port", "1", "--address", "7", "--on", "4,3,2,1"} << "1"
-        << "7"
-        << "1111" << false;
-    QTest::newRow("--on ' 2 , 4 ': blanks around items")
-        << QStringList {"--port", "1", "--address", "7", "--on", " 2 , 4 "} << "1"
-        << "7"
-        << "0101" << false;
-    QTest::newRow("--on 2,2: the same output twice")
-        << QStringList {"--port", "1", "--address", "7", "--on", "2,2"} << "1"
-        << "7"
-        << "0100" << false;
-    QTest::newRow("--verbose") << QStringList {"--verbose", "--port", "1", "--address", "7"} << "1"
-                               << "7"
-                               << "0000" << true;
+    const Row rows[] {
+        {{"--port", "1", "--address", "7", "--on", "1,3"}, "port '1' address '7' on 1010"},
+        {{"-p", "3", "-a", "255", "-o", "4"}, "port '3' address '255' on 0001"},
+        {{"--port", " 2.5", "--address", "7x "}, "port ' 2.5' address '7x ' on 0000"},
+        {{"--port", "1", "--address", "-3"}, "port '1' address '-3' on 0000"},
+        {{"--port=1", "--address=-3"}, "port '1' address '-3' on 0000"},
+        {{"--port", "", "--address", ""}, "port '' address '' on 0000"},
+        {{"--port", "1", "--address", "7", "--on", ""}, "port '1' address '7' on 0000"},
+        {{"--port", "1", "--address", "7", "--on", "4,3,2,1"}, "port '1' address '7' on 1111"},
+        {{"--port", "1", "--address", "7", "--on", " 2 , 4 "}, "port '1' address '7' on 0101"},
+        {{"--port", "1", "--address", "7", "--on", "2,2"}, "port '1' address '7' on 0100"},
+        {{"--verbose", "--port", "1", "--address", "7"}, "port '1' address '7' on 0000 verbose"},
+        // The line on the device takes any number; 1 is one the action lets through.
+        {{"--device", "/dev/serial/by-id/usb-x", "--address", "7", "--on", "2"},
+            "port '1' device '/dev/serial/by-id/usb-x' address '7' on 0100"},
+        {{"-d", "/dev/ttyUSB0", "-a", "9", "--verbose"},
+            "port '1' device '/dev/ttyUSB0' address '9' on 0000 verbose"},
+    };
+    for (const Row &row : rows) {
+        INFO(Joined(row.arguments));
+        CHECK(Parsed(row.arguments) == row.parsed);
+    }
 }
 
-void TestCommandLine::sendOptions()
+TEST_CASE("A command line that cannot be carried out says what is wrong with it")
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, port);
-    QFETCH(QString, address);
-    QFETCH(QString, outputs);
-    QFETCH(bool, verbose);
-
-    arguments.prepend("ostrim");
-    const CommandLine commandLine = ParseCommandLine(arguments);
-    QVERIFY2(commandLine.kind == CommandKind::SetOutputs, commandLine.text.c_str());
-    QCOMPARE(QString::fromStdString(commandLine.portText), port);
-    QCOMPARE(QString::fromStdString(commandLine.addressText), address);
-    QCOMPARE(StatesText(commandLine.outputs), outputs);
-    QCOMPARE(commandLine.verbose, verbose);
+    const Row rows[] {
+        {{"--port", "1", "--address", "7", "--on", "5"},
+            "usage: --on takes outputs 1 to 4 separated by commas, not '5'"},
+        {{"--port", "1", "--address", "7", "--on", "0"},
+            "usage: --on takes outputs 1 to 4 separated by commas, not '0'"},
+        {{"--port", "1", "--address", "7", "--on", "12"},
+            "usage: --on takes outputs 1 to 4 separated by commas, not '12'"},
+        {{"--port", "1", "--address", "7", "--on", "1,,3"},
+            "usage: --on takes outputs 1 to 4 separated by commas, not '1,,3'"},
+        {{"--port", "1", "--address", "7", "--on", "1;3"},
+            "usage: --on takes outputs 1 to 4 separated by commas, not '1;3'"},
+        {{"--port", "1", "--address", "7", "--on", "1,"},
+            "usage: --on takes outputs 1 to 4 separated by commas, not '1,'"},
+        {{"--port", "1", "--address", "7", "--on", "1", "--on", "2"},
+            "usage: --on is given more than once"},
+        {{"--port", "1", "--address", "7", "--port", "2"}, "usage: --port is given more than once"},
+        {{"--port", "1", "--address", "7", "-a", "2"}, "usage: --address is given more than once"},
+        {{"--device", "/dev/ttyUSB0", "--address", "7", "-d", "/dev/ttyUSB1"},
+            "usage: --device is given more than once"},
+        {{"--port", "1"}, "usage: --port (or --device) and --address are both needed to send"},
+        {{"--address", "7"}, "usage: --port (or --device) and --address are both needed to send"},
+        {{"--device", "/dev/ttyUSB0"},
+            "usage: --port (or --device) and --address are both needed to send"},
+        {{"--on", "1"}, "usage: --port (or --device) and --address are both needed to send"},
+        {{"--verbose"}, "usage: --port (or --device) and --address are both needed to send"},
+        {{"--port", "1", "--device", "/dev/ttyUSB0", "--address", "7"},
+            "usage: --port and --device cannot be given together: give one of them"},
+        {{"--device", "", "--address", "7"},
+            "usage: --device takes the path of a serial device, not an empty text"},
+        {{"--list-ports", "--port", "1"}, "usage: --list-ports takes no other option"},
+        {{"--list-ports", "--device", "/dev/ttyUSB0"}, "usage: --list-ports takes no other option"},
+        {{"--list-ports", "--verbose"}, "usage: --list-ports takes no other option"},
+        {{"--port", "1", "--address", "7", "--baud", "9600"}, "usage: unknown option '--baud'"},
+        {{"--port", "1", "--address", "7", "7"}, "usage: unexpected argument '7'"},
+        {{"--port", "1", "--address", "7", "--", "--on"}, "usage: unexpected argument '--on'"},
+        {{"--address", "7", "--port"}, "usage: missing value after '--port'"},
+        {{"--"}, "usage: nothing to do"},
+    };
+    for (const Row &row : rows) {
+        INFO(Joined(row.arguments));
+        CHECK(Parsed(row.arguments) == row.parsed);
+    }
 }
 
-void TestCommandLine::usageErrors_data()
+TEST_CASE("Help, version and the port list, each by its long and its short name")
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("complaint");
-
-    const QStringList send {"--port", "1", "--address", "7"};
-    QTest::newRow("--on 5: no such output") << send + QStringList {"--on", "5"} << "--on";
-    QTest::newRow("--on 0") << send + QStringList {"--on", "0"} << "--on";
-    QTest::newRow("--on 12: no comma") << send + QStringList {"--on", "12"} << "--on";
-    QTest::newRow("--on 1,,3: empty item") << send + QStringList {"--on", "1,,3"} << "--on";
-    QTest::newRow("--on 1;3: wrong separator") << send + QStringList {"--on", "1;3"} << "--on";
-    QTest::newRow("--on 1,: trailing comma") << send + QStringList {"--on", "1,"} << "--on";
-    QTest::newRow("--on x") << send + QStringList {"--on", "x"} << "--on";
-    QTest::newRow("--on given twice") << send + QStringList {"--on", "1", "--on", "2"} << "--on";
-    QTest::newRow("--port given twice") << send + QStringList {"--port", "2"} << "--port";
-    QTest::newRow("--address given twice") << send + QStringList {"-a", "2"} << "--address";
-    QTest::newRow("--port without --address") << QStringList {"--port", "1"} << "--address";
-    QTest::newRow("--address without --port") << QStringList {"--address", "7"} << "--port";
-    QTest::newRow("--on alone") << QStringList {"--on", "1"} << "--port";
-    QTest::newRow("--verbose alone") << QStringList {"--verbose"} << "--port";
-    QTest::newRow("--list-ports with --port")
-        << QStringList {"--list-ports", "--port", "1"} << "--list-ports";
-    QTest::newRow("--list-ports with --verbose")
-        << QStringList {"--list-ports", "--verbose"} << "--list-ports";
-    QTest::newRow("unknown option --baud") << send + QStringList {"--baud", "9600"} << "baud";
-    QTest::newRow("a stray argument") << send + QStringList {"7"} << "'7'";
-    QTest::newRow("--port missing its value") << QStringList {"--address", "7", "--port"} << "port";
-    QTest::newRow("nothing but --") << QStringList {"--"} << "nothing to do";
+    const Row rows[] {
+        {{"--help"}, "help"},
+        {{"-h"}, "help"},
+        {{"--port", "1", "--address", "7", "--help"}, "help"},
+        {{"--on", "9", "--help"}, "help"},
+        {{"--version"}, "version"},
+        {{"-v"}, "version"},
+        {{"--list-ports"}, "list ports"},
+        {{"-l"}, "list ports"},
+    };
+    for (const Row &row : rows) {
+        INFO(Joined(row.arguments));
+        CHECK(Parsed(row.arguments) == row.parsed);
+    }
 }
-
-void TestCommandLine::usageErrors()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, complaint);
-
-    arguments.prepend("ostrim");
-    const CommandLine commandLine = ParseCommandLine(arguments);
-    QCOMPARE(commandLine.kind, CommandKind::UsageError);
-    QVERIFY2(
-        QString::fromStdString(commandLine.text).contains(complaint), commandLine.text.c_str());
-}
-
-void TestCommandLine::otherCommands_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<CommandKind>("kind");
-
-    QTest::newRow("--help") << QStringList {"--help"} << CommandKind::Help;
-    QTest::newRow("-h") << QStringList {"-h"} << CommandKind::Help;
-    QTest::newRow("--help wins over a send")
-        << QStringList {"--port", "1", "--address", "7", "--help"} << CommandKind::Help;
-    QTest::newRow("--help wins over a usage error")
-        << QStringList {"--on", "9", "--help"} << CommandKind::Help;
-    QTest::newRow("--version") << QStringList {"--version"} << CommandKind::Version;
-    QTest::newRow("-v") << QStringList {"-v"} << CommandKind::Version;
-    QTest::newRow("--list-ports") << QStringList {"--list-ports"} << CommandKind::ListPorts;
-    QTest::newRow("-l") << QStringList {"-l"} << CommandKind::ListPorts;
-}
-
-void TestCommandLine::otherCommands()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(CommandKind, kind);
-
-    arguments.prepend("ostrim");
-    QCOMPARE(ParseCommandLine(arguments).kind, kind);
-}
-
-QTEST_GUILESS_MAIN(TestCommandLine)
-#include "tst_command_line.moc"

@@ -1,205 +1,154 @@
-#include "action_fixtures.h"
 #include "cli/run_command.h"
 #include "ostrim_version.h"
-#include "pseudo_terminal.h"
+#include "table_test.h"
 
+#include <cstdio>
 #include <sstream>
-
-#include <QTest>
-
-#include <sys/file.h>
+#include <string>
+#include <string_view>
+#include <vector>
 
 using namespace ostrim;
-using namespace std::chrono_literals;
 
 namespace {
 
-struct Outcome
+// A fake line: notes on the wire what was written where, and fails at the open where told to.
+class FakeLine final : public SerialLine
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
+public:
+    FakeLine(std::string &wire, std::string device, std::string_view openFailure)
+        : m_wire(wire)
+        , m_device(std::move(device))
+        , m_openFailure(openFailure)
+    { }
+
+    void SetPortNumber(std::int16_t number) override { m_port = number; }
+    void SetSettings(const std::string &) override { }
+    void Open() override
+    {
+        if (!m_openFailure.empty())
+            throw ActionError(FailureKind::SerialLine, 16, m_openFailure, FailureReason::InUse);
+        m_open = true;
+    }
+    void Write(std::span<const std::uint8_t> bytes) override
+    {
+        for (const std::uint8_t byte : bytes) {
+            char shown[4];
+            std::snprintf(shown, sizeof shown, "%02X ", byte);
+            m_wire += shown;
+        }
+        m_wire += "to " + Device();
+    }
+    void Close() override { m_open = false; }
+    bool IsOpen() const override { return m_open; }
+    std::string Device() const override
+    {
+        return m_device.empty() ? "/dev/fake" + std::to_string(m_port) : m_device;
+    }
+
+private:
+    std::string &m_wire;
+    std::string m_device;
+    std::string m_openFailure;
+    std::int16_t m_port = 0;
+    bool m_open = false;
 };
 
-Outcome Run(const QStringList &arguments, const CommandSystem &system)
+struct Ran
 {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::string wire;
+};
+
+Ran Run(std::vector<std::string> arguments, std::string_view openFailure = {})
+{
+    arguments.insert(arguments.begin(), "ostrim");
+    Ran ran;
+    const CommandSystem system {
+        [&](const std::string &device) {
+            return std::make_unique<FakeLine>(ran.wire, device, openFailure);
+        },
+        [] { return std::string("1 = /dev/fake1\n"); },
+        [](const std::string &message, const std::optional<ActionError> &failure) {
+            const bool inUse = failure && failure->reason() == FailureReason::InUse;
+            return inUse ? message + "\nWhat to do." : message;
+        },
+    };
     std::ostringstream out;
     std::ostringstream err;
-    Outcome outcome;
-    outcome.exitCode
-        = RunCommand(ParseCommandLine(QStringList {"ostrim"} + arguments), system, out, err);
-    outcome.out = QString::fromStdString(out.str());
-    outcome.err = QString::fromStdString(err.str());
-    return outcome;
-}
-
-CommandSystem PortsOf(std::vector<std::string> devices)
-{
-    const PortList ports = PortsAre(std::move(devices));
-    return {ports, DevicesOnly(ports)};
+    ran.exitCode = RunCommand(ParseCommandLine(arguments), system, out, err);
+    ran.out = out.str();
+    ran.err = err.str();
+    return ran;
 }
 
 } // namespace
 
-class TestRunCommand : public QObject
+TEST_CASE("Each command ends in its exit code, with results on standard output and messages, "
+          "each line marked, on standard error")
 {
-    Q_OBJECT
-
-private slots:
-    void sendsTheFrameAndSaysNothing();
-    void verboseNamesFrameAndDevice();
-    void messages_data();
-    void messages();
-    void usageErrorExitsTwo();
-    void listPorts_data();
-    void listPorts();
-    void helpAndVersion();
-    void unwritableOutputIsNoSuccess();
-};
-
-void TestRunCommand::sendsTheFrameAndSaysNothing()
-{
-    PseudoTerminal board;
-    const Outcome outcome
-        = Run({"--port", "1", "--address", "7", "--on", "1,3"}, PortsOf({board.devicePath()}));
-    QCOMPARE(outcome.exitCode, ExitCode::Sent);
-    QCOMPARE(board.read(2), (std::vector<std::uint8_t> {0x07, 0xA0}));
-    QCOMPARE(outcome.out, QString());
-    QCOMPARE(outcome.err, QString());
-}
-
-void TestRunCommand::verboseNamesFrameAndDevice()
-{
-    PseudoTerminal unused;
-    PseudoTerminal board;
-    const Outcome outcome = Run({"--port", "2", "--address", "255", "--on", "4", "--verbose"},
-        PortsOf({unused.devicePath(), board.devicePath()}));
-    QCOMPARE(outcome.exitCode, ExitCode::Sent);
-    QCOMPARE(board.read(2), (std::vector<std::uint8_t> {0xFF, 0x10}));
-    QCOMPARE(outcome.out,
-        QString("Sent FF 10 to port 2 (%1)\n").arg(QString::fromStdString(board.devicePath())));
-    QCOMPARE(outcome.err, QString());
-}
-
-void TestRunCommand::messages_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("held");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("port 0") << "0"
-                            << "7" << false << "ostrim: Invalid communications port\n";
-    QTest::newRow("port text not a number")
-        << "COM1"
-        << "7" << false << "ostrim: Invalid communications port\n";
-    QTest::newRow("address empty") << "1"
-                                   << "" << false << "ostrim: Invalid board address\n";
-    QTest::newRow("port 2 beyond a list of one")
-        << "2"
-        << "7" << false
-        << "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = DEVICE\n";
-    QTest::newRow("address 300 beyond a byte")
-        << "1"
-        << "300" << false
-        << "ostrim: Board address 300 is too large: the highest address is 255.\n";
-    QTest::newRow("port held: the holder, and advice without a button")
-        << "1"
-        << "7" << true
-        << "ostrim: Port 1 (DEVICE) is in use by another program. Close it and try again.\n";
-}
-
-// Each way the action ends with a message: the message on standard error, exit code 1, and
-// nothing on the wire.
-void TestRunCommand::messages()
-{
-    QFETCH(QString, port);
-    QFETCH(QString, address);
-    QFETCH(bool, held);
-    QFETCH(QString, message);
-
-    PseudoTerminal board;
-    // Held as another program holds it; the flock is the test's own, on an open of its own.
-    if (held)
-        QVERIFY(::flock(board.slaveHandle(), LOCK_EX) == 0);
-    const Outcome outcome
-        = Run({"--port", port, "--address", address, "--on", "1"}, PortsOf({board.devicePath()}));
-    QCOMPARE(outcome.exitCode, ExitCode::Message);
-    QCOMPARE(outcome.err, message.replace("DEVICE", QString::fromStdString(board.devicePath())));
-    QCOMPARE(outcome.out, QString());
-    QVERIFY(board.readAll(100ms).empty());
-}
-
-void TestRunCommand::usageErrorExitsTwo()
-{
-    PseudoTerminal board;
-    const Outcome outcome
-        = Run({"--port", "1", "--address", "7", "--on", "5"}, PortsOf({board.devicePath()}));
-    QCOMPARE(outcome.exitCode, ExitCode::Usage);
-    QVERIFY2(outcome.err.startsWith("ostrim: --on "), qPrintable(outcome.err));
-    QVERIFY(outcome.err.endsWith("Try 'ostrim --help' for more information.\n"));
-    QCOMPARE(outcome.out, QString());
-    QVERIFY(board.readAll(100ms).empty());
-}
-
-void TestRunCommand::listPorts_data()
-{
-    QTest::addColumn<QStringList>("devices");
-    QTest::addColumn<QString>("listed");
-
-    QTest::newRow("two ports, numbered from 1")
-        << QStringList {"/dev/ttyS0", "/dev/ttyUSB0"}
-        << "1 = /dev/ttyS0: system console\n"
-           "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001\n";
-    QTest::newRow("no port: says so and what to check")
-        << QStringList {}
-        << "This system has no serial port that this user may see: check that the adapter is "
-           "plugged in, and that you are in the serial ports' group (dialout).\n";
-}
-
-void TestRunCommand::listPorts()
-{
-    QFETCH(QStringList, devices);
-    QFETCH(QString, listed);
-
-    std::vector<std::string> paths;
-    for (const QString &device : devices)
-        paths.push_back(device.toStdString());
-    const auto listing = [paths] {
-        return MatchPortDetails(paths,
-            {{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A9X1", 0x0403, 0x6001}},
-            [](const std::string &device) { return device == "/dev/ttyS0"; });
+    struct Row
+    {
+        std::string_view name;
+        std::vector<std::string> arguments;
+        std::string_view openFailure;
+        int exitCode;
+        std::string_view out;
+        std::string_view err;
+        std::string_view wire;
     };
-    const Outcome outcome = Run({"--list-ports"}, {PortsAre(paths), listing});
-    QCOMPARE(outcome.exitCode, ExitCode::Sent);
-    QCOMPARE(outcome.out, listed);
-    QCOMPARE(outcome.err, QString());
+    const std::string usage = "\nTry 'ostrim --help' for more information.\n";
+    const Row rows[] {
+        {"sent: silent", {"-p", "1", "-a", "7", "-o", "1,3"}, {}, 0, "", "", "07 A0 to /dev/fake1"},
+        {"sent, verbose: the frame, the port and its device",
+            {"-p", "2", "-a", "255", "-o", "4", "--verbose"}, {}, 0,
+            "Sent FF 10 to port 2 (/dev/fake2)\n", "", "FF 10 to /dev/fake2"},
+        {"sent to a device: named alone, it has no port number",
+            {"-d", "/dev/serial/by-id/usb-x", "-a", "7", "-o", "2", "--verbose"}, {}, 0,
+            "Sent 07 40 to /dev/serial/by-id/usb-x\n", "", "07 40 to /dev/serial/by-id/usb-x"},
+        {"the port judged by the action", {"-p", "0", "-a", "7"}, {}, 1, "",
+            "ostrim: Invalid communications port\n", ""},
+        {"the address judged by the action", {"-p", "1", "-a", "300"}, {}, 1, "",
+            "ostrim: Board address 300 is too large: the highest address is 255.\n", ""},
+        {"the line refuses: its message and what to do, each line marked", {"-p", "1", "-a", "7"},
+            "Port 1 is in use.", 1, "", "ostrim: Port 1 is in use.\nostrim: What to do.\n", ""},
+        {"a usage error: what is wrong and where to look", {"-p", "1", "-a", "7", "-o", "5"}, {}, 2,
+            "", "ostrim: --on takes outputs 1 to 4 separated by commas, not '5'" + usage, ""},
+        {"the version", {"--version"}, {}, 0, "Ostrim " + std::string(VersionText) + "\n", "", ""},
+        {"the port list", {"--list-ports"}, {}, 0, "1 = /dev/fake1\n", "", ""},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        const Ran ran = Run(row.arguments, row.openFailure);
+        CHECK(ran.exitCode == row.exitCode);
+        CHECK(ran.out == row.out);
+        CHECK(ran.err == row.err);
+        CHECK(ran.wire == row.wire);
+    }
 }
 
-void TestRunCommand::helpAndVersion()
+TEST_CASE("The help names every option, the exit codes and examples")
 {
-    const Outcome version = Run({"--version"}, PortsOf({}));
-    QCOMPARE(version.exitCode, ExitCode::Sent);
-    QCOMPARE(version.out, QString("Ostrim %1\n").arg(VersionText));
-
-    const Outcome help = Run({"--help"}, PortsOf({}));
-    QCOMPARE(help.exitCode, ExitCode::Sent);
-    for (const char *option : {"--port", "--address", "--on", "--list-ports", "--verbose"})
-        QVERIFY2(help.out.contains(option), option);
-    QCOMPARE(help.err, QString());
+    const Ran help = Run({"--help"});
+    CHECK(help.exitCode == 0);
+    CHECK(help.err.empty());
+    for (const char *part : {"--help", "--version", "--list-ports", "--port", "--device",
+             "--address", "--on", "--verbose", "Exit codes:", "Examples:", "by-id"}) {
+        INFO(part);
+        CHECK(help.out.find(part) != std::string::npos);
+    }
 }
 
 // `ostrim --list-ports >&-` in a script: nothing reached the reader, so no success.
-void TestRunCommand::unwritableOutputIsNoSuccess()
+TEST_CASE("Output that cannot be written is no success")
 {
     std::ostringstream out;
     out.setstate(std::ios::badbit);
     std::ostringstream err;
     const int exitCode
-        = RunCommand(ParseCommandLine({"ostrim", "--version"}), PortsOf({}), out, err);
-    QCOMPARE(exitCode, ExitCode::Message);
-    QVERIFY(err.str().starts_with("ostrim: "));
+        = RunCommand(ParseCommandLine({"ostrim", "--version"}), CommandSystem {}, out, err);
+    CHECK(exitCode == ExitCode::Message);
+    CHECK(err.str() == "ostrim: cannot write to standard output\n");
 }
-
-QTEST_GUILESS_MAIN(TestRunCommand)
-#include "tst_run_command.moc"

@@ -1,0 +1,155 @@
+#include "action_fixtures.h"
+#include "cli/posix_command_system.h"
+#include "pseudo_terminal.h"
+#include "table_test.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace ostrim;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Ran
+{
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+Ran Run(std::vector<std::string> arguments, const CommandSystem &system)
+{
+    arguments.insert(arguments.begin(), "ostrim");
+    std::ostringstream out;
+    std::ostringstream err;
+    const int exitCode = RunCommand(ParseCommandLine(arguments), system, out, err);
+    return {exitCode, out.str(), err.str()};
+}
+
+std::string Replaced(std::string text, const std::string &name, const std::string &by)
+{
+    for (std::size_t at = text.find(name); at != std::string::npos;
+         at = text.find(name, at + by.size()))
+        text.replace(at, name.size(), by);
+    return text;
+}
+
+// A name that stays the same for a device, as /dev/serial/by-id gives, in a folder of the test's.
+class StableName
+{
+public:
+    explicit StableName(const std::string &device)
+    {
+        std::filesystem::create_directories(m_folder);
+        std::filesystem::create_symlink(device, m_path);
+    }
+    ~StableName() { std::filesystem::remove_all(m_folder); }
+    StableName(const StableName &) = delete;
+    StableName &operator=(const StableName &) = delete;
+
+    std::string path() const { return m_path.string(); }
+
+private:
+    std::filesystem::path m_folder
+        = std::filesystem::temp_directory_path() / ("ostrim-by-id-" + std::to_string(::getpid()));
+    std::filesystem::path m_path = m_folder / "usb-FTDI_FT232R_A9X1-if00-port0";
+};
+
+} // namespace
+
+// On real pseudo-terminals: the ports are [OTHER, BOARD]; BY-ID is a stable name of BOARD's.
+TEST_CASE("A frame goes to the port by number or to the device by path, and a refusal names the "
+          "port as it was given")
+{
+    struct Row
+    {
+        std::string_view name;
+        std::vector<std::string> arguments;
+        bool held;
+        std::string_view wire; // what BOARD receives
+        std::string_view out;
+        std::string_view err;
+    };
+    const Row rows[] {
+        {"port 2, verbose", {"--port", "2", "-a", "255", "-o", "4", "--verbose"}, false, "FF 10",
+            "Sent FF 10 to port 2 (BOARD)\n", ""},
+        {"the device by a stable name, verbose: no port number",
+            {"--device", "BY-ID", "-a", "7", "-o", "1,3", "--verbose"}, false, "07 A0",
+            "Sent 07 A0 to BY-ID\n", ""},
+        {"the device by its own path, silent", {"--device", "BOARD", "-a", "7", "-o", "2"}, false,
+            "07 40", "", ""},
+        {"port 2 held by another program", {"--port", "2", "-a", "7"}, true, "", "",
+            "ostrim: Port 2 (BOARD) is in use by another program. Close it and try again.\n"},
+        {"the device held: named alone", {"--device", "BY-ID", "-a", "7"}, true, "", "",
+            "ostrim: BY-ID is in use by another program. Close it and try again.\n"},
+        {"a device that is not there", {"--device", "/dev/serial/by-id/usb-gone", "-a", "7"}, false,
+            "", "", "ostrim: /dev/serial/by-id/usb-gone does not exist or was disconnected.\n"},
+        {"port 3 beyond the list", {"--port", "3", "-a", "7"}, false, "", "",
+            "ostrim: Port 3 does not exist. This system has 2 serial ports: 1 = OTHER, 2 = "
+            "BOARD\n"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        PseudoTerminal other;
+        PseudoTerminal board;
+        const StableName byId(board.devicePath());
+        const auto named = [&](std::string text) {
+            text = Replaced(std::move(text), "OTHER", other.devicePath());
+            text = Replaced(std::move(text), "BOARD", board.devicePath());
+            return Replaced(std::move(text), "BY-ID", byId.path());
+        };
+        // Held as another program holds it; the flock is the test's own, on an open of its own.
+        if (row.held)
+            REQUIRE(::flock(board.slaveHandle(), LOCK_EX) == 0);
+        std::vector<std::string> arguments;
+        for (const std::string &argument : row.arguments)
+            arguments.push_back(named(argument));
+
+        const Ran ran = Run(
+            arguments, PosixCommandSystem(PortsAre({other.devicePath(), board.devicePath()}), {}));
+        CHECK(ran.exitCode == (row.err.empty() ? ExitCode::Sent : ExitCode::Message));
+        CHECK(ran.out == named(std::string(row.out)));
+        CHECK(ran.err == named(std::string(row.err)));
+        const std::vector<std::uint8_t> received
+            = row.wire.empty() ? board.readAll(100ms) : board.read(2);
+        std::string wire;
+        for (const std::uint8_t byte : received) {
+            char shown[4];
+            std::snprintf(shown, sizeof shown, wire.empty() ? "%02X" : " %02X", byte);
+            wire += shown;
+        }
+        CHECK(wire == row.wire);
+    }
+}
+
+TEST_CASE("The port list shows each port with what the system knows of it, or what to check")
+{
+    struct Row
+    {
+        std::vector<std::string> devices;
+        std::string_view listed;
+    };
+    const Row rows[] {
+        {{"/dev/ttyS0", "/dev/ttyUSB0"},
+            "1 = /dev/ttyS0: system console\n"
+            "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001\n"},
+        {{},
+            "This system has no serial port that this user may see: check that the adapter is "
+            "plugged in, and that you are in the serial ports' group (dialout).\n"},
+    };
+    for (const Row &row : rows) {
+        const auto listing = [&] {
+            return MatchPortDetails(row.devices,
+                {{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A9X1", 0x0403, 0x6001}},
+                [](const std::string &device) { return device == "/dev/ttyS0"; });
+        };
+        const Ran ran = Run({"--list-ports"}, PosixCommandSystem(PortsAre(row.devices), listing));
+        CHECK(ran.exitCode == ExitCode::Sent);
+        CHECK(ran.out == row.listed);
+        CHECK(ran.err.empty());
+    }
+}
