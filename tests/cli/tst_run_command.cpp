@@ -95,8 +95,8 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         std::vector<std::string> arguments;
         std::string_view openFailure;
         int exitCode;
-        std::string_view out;
-        std::string_view err;
+        std::string out;
+        std::string err;
         std::string_view wire;
     };
     const std::string usage = "\nTry 'ostrim --help' for more information.\n";
