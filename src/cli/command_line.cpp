@@ -124,7 +124,8 @@ CommandLine SetOutputsCommand(const Options &options)
     if (!options.port.empty() && !options.device.empty())
         return UsageError("--port and --device cannot be given together: give one of them");
     if ((options.port.empty() && options.device.empty()) || options.address.empty())
-        return UsageError("--port (or --device) and --address are both needed to send");
+        return UsageError(
+            "--port and --address are both needed to send (or --device in place of --port)");
     if (const std::optional<std::string> twice = GivenTwice(options))
         return UsageError(*twice);
     const std::string on = options.on.empty() ? std::string() : options.on.front();
@@ -164,7 +165,7 @@ std::optional<std::string> LeftOver(const std::vector<std::string> &remaining)
     const auto unknown = std::find_if(remaining.begin(), end,
         [](const std::string &argument) { return argument.size() > 1 && argument[0] == '-'; });
     if (unknown != end)
-        return "unknown option '" + *unknown + "'";
+        return "Unknown option '" + unknown->substr(unknown->find_first_not_of('-')) + "'.";
     for (const std::string &argument : remaining) {
         if (argument != "--")
             return "unexpected argument '" + argument + "'";
@@ -180,10 +181,42 @@ std::string ParseFailure(
         const std::string &last = arguments.back();
         for (const CLI::Option *option : options.values) {
             if (option->check_name(last))
-                return "missing value after '" + last + "'";
+                return "Missing value after '" + last + "'.";
         }
     }
     return error.what();
+}
+
+// The arguments as the parser takes them: last first, without the program. "--port=" gives an
+// empty value, as "--port ''" does; the parser would take it for a missing one.
+std::vector<std::string> ForParser(
+    const std::vector<std::string> &arguments, const Options &options)
+{
+    const auto takesValue = [&](const std::string &name) {
+        return std::any_of(options.values.begin(), options.values.end(),
+            [&](const CLI::Option *option) { return option->check_name(name); });
+    };
+    std::vector<std::string> split;
+    for (std::size_t index = 1; index < arguments.size(); ++index) {
+        const std::string &argument = arguments[index];
+        const std::size_t equals = argument.find('=');
+        if (argument == "--") {
+            split.insert(split.end(), arguments.begin() + static_cast<std::ptrdiff_t>(index),
+                arguments.end());
+            break;
+        }
+        if (takesValue(argument) && index + 1 < arguments.size()) {
+            split.push_back(argument);
+            split.push_back(arguments[++index]);
+        } else if (argument.starts_with("--") && equals != std::string::npos
+            && takesValue(argument.substr(0, equals))) {
+            split.push_back(argument.substr(0, equals));
+            split.push_back(argument.substr(equals + 1));
+        } else {
+            split.push_back(argument);
+        }
+    }
+    return {split.rbegin(), split.rend()};
 }
 
 } // namespace
@@ -194,12 +227,9 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
     Options options;
     Declare(app, options);
 
-    // The parser takes the arguments last first, without the program.
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
-    if (!reversed.empty())
-        reversed.pop_back();
+    std::vector<std::string> forParser = ForParser(arguments, options);
     try {
-        app.parse(reversed);
+        app.parse(forParser);
     } catch (const CLI::ParseError &error) {
         return UsageError(ParseFailure(error, arguments, options));
     }

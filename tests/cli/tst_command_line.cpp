@@ -46,6 +46,9 @@ std::string Joined(const Arguments &arguments)
     return joined;
 }
 
+constexpr std::string_view NeedBoth
+    = "usage: --port and --address are both needed to send (or --device in place of --port)";
+
 struct Row
 {
     Arguments arguments;
@@ -62,6 +65,7 @@ TEST_CASE("A send keeps the port and address texts as typed and reads the list o
         {{"--port", " 2.5", "--address", "7x "}, "port ' 2.5' address '7x ' on 0000"},
         {{"--port", "1", "--address", "-3"}, "port '1' address '-3' on 0000"},
         {{"--port=1", "--address=-3"}, "port '1' address '-3' on 0000"},
+        {{"--port=", "--address=7=8"}, "port '' address '7=8' on 0000"},
         {{"--port", "", "--address", ""}, "port '' address '' on 0000"},
         {{"--port", "1", "--address", "7", "--on", ""}, "port '1' address '7' on 0000"},
         {{"--port", "1", "--address", "7", "--on", "4,3,2,1"}, "port '1' address '7' on 1111"},
@@ -101,12 +105,11 @@ TEST_CASE("A command line that cannot be carried out says what is wrong with it"
         {{"--port", "1", "--address", "7", "-a", "2"}, "usage: --address is given more than once"},
         {{"--device", "/dev/ttyUSB0", "--address", "7", "-d", "/dev/ttyUSB1"},
             "usage: --device is given more than once"},
-        {{"--port", "1"}, "usage: --port (or --device) and --address are both needed to send"},
-        {{"--address", "7"}, "usage: --port (or --device) and --address are both needed to send"},
-        {{"--device", "/dev/ttyUSB0"},
-            "usage: --port (or --device) and --address are both needed to send"},
-        {{"--on", "1"}, "usage: --port (or --device) and --address are both needed to send"},
-        {{"--verbose"}, "usage: --port (or --device) and --address are both needed to send"},
+        {{"--port", "1"}, NeedBoth},
+        {{"--address", "7"}, NeedBoth},
+        {{"--device", "/dev/ttyUSB0"}, NeedBoth},
+        {{"--on", "1"}, NeedBoth},
+        {{"--verbose"}, NeedBoth},
         {{"--port", "1", "--device", "/dev/ttyUSB0", "--address", "7"},
             "usage: --port and --device cannot be given together: give one of them"},
         {{"--device", "", "--address", "7"},
@@ -114,11 +117,12 @@ TEST_CASE("A command line that cannot be carried out says what is wrong with it"
         {{"--list-ports", "--port", "1"}, "usage: --list-ports takes no other option"},
         {{"--list-ports", "--device", "/dev/ttyUSB0"}, "usage: --list-ports takes no other option"},
         {{"--list-ports", "--verbose"}, "usage: --list-ports takes no other option"},
-        {{"--port", "1", "--address", "7", "--baud", "9600"}, "usage: unknown option '--baud'"},
+        {{"--port", "1", "--address", "7", "--baud", "9600"}, "usage: Unknown option 'baud'."},
         {{"--port", "1", "--address", "7", "7"}, "usage: unexpected argument '7'"},
         {{"--port", "1", "--address", "7", "--", "--on"}, "usage: unexpected argument '--on'"},
-        {{"--address", "7", "--port"}, "usage: missing value after '--port'"},
+        {{"--address", "7", "--port"}, "usage: Missing value after '--port'."},
         {{"--"}, "usage: nothing to do"},
+        {{"--address", "--port=1"}, NeedBoth},
     };
     for (const Row &row : rows) {
         INFO(Joined(row.arguments));
