@@ -54,7 +54,7 @@ void AddValue(CLI::App &app, Options &options, const std::string &names,
 
 void Declare(CLI::App &app, Options &options)
 {
-    app.set_help_flag(); // ours: --help wins over a usage error, as it does in most programs
+    app.set_help_flag(); // ours: the help is a text to print, and wins over a usage error
     app.allow_extras(); // told in our own words below
     app.footer(ExitCodes);
     // Room for the longest option; the descriptions break their own lines to fit 80 columns.
