@@ -39,6 +39,8 @@ std::string PortLine(std::size_t number, const PortDetails &port)
     const std::vector<std::string> facts = KnownFacts(port);
     for (std::size_t index = 0; index < facts.size(); ++index)
         line += (index == 0 ? ": " : ", ") + facts[index];
+    for (const std::string &name : port.lastingNames)
+        line += "\n    " + Printable(name);
     return line;
 }
 
