@@ -33,6 +33,8 @@ std::vector<std::string> KnownFacts(const PortDetails &port)
     return facts;
 }
 
+} // namespace
+
 std::string PortLine(std::size_t number, const PortDetails &port)
 {
     std::string line = std::to_string(number) + " = " + Printable(port.device);
@@ -41,8 +43,6 @@ std::string PortLine(std::size_t number, const PortDetails &port)
         line += (index == 0 ? ": " : ", ") + facts[index];
     return line;
 }
-
-} // namespace
 
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
     const std::vector<PortDetails> &known,

@@ -30,4 +30,7 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
 // all, a line saying so and what to check.
 std::string PortListText(const std::vector<PortDetails> &ports);
 
+// One port's line in that list, under the number the user gives for it.
+std::string PortLine(std::size_t number, const PortDetails &port);
+
 } // namespace ostrim
