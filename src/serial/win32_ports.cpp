@@ -1,5 +1,7 @@
 #include "serial/win32_ports.h"
 
+#include "runtime/message_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <map>
@@ -237,7 +239,7 @@ std::string Win32PortsSummary(const std::vector<PortDetails> &ports)
     for (std::size_t index = 0; index < ports.size(); ++index) {
         text += (index ? ", " : "") + ports[index].device;
         if (!ports[index].description.empty())
-            text += " (" + ports[index].description + ")";
+            text += " (" + Printable(ports[index].description) + ")";
     }
     return text;
 }

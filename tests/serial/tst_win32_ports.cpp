@@ -62,7 +62,8 @@ TEST_CASE("The port list from what Windows records, in COM-number order")
            "10 = COM10: USB-SERIAL CH340, wch.cn, USB 1a86:7523\n");
     CHECK(Win32PortsSummary(Win32Ports({{"COM3", "COM1"}, {recorded.devices[1]}}))
         == "This system has 2 serial ports: COM1, COM3 (USB Serial Port)");
-    CHECK(Win32PortsSummary(Win32Ports({{"COM12"}, {}})) == "This system has 1 serial port: COM12");
+    CHECK(Win32PortsSummary(Win32Ports({{"COM12"}, {{"COM12", "Modem\x1b[2J (COM12)"}}}))
+        == "This system has 1 serial port: COM12 (Modem?[2J)");
     CHECK(Win32PortListText({})
         == "This system has no serial port: check that the adapter is plugged in.\n");
 }
