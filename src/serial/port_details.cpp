@@ -33,6 +33,8 @@ std::vector<std::string> KnownFacts(const PortDetails &port)
     return facts;
 }
 
+} // namespace
+
 std::string PortLine(std::size_t number, const PortDetails &port)
 {
     std::string line = std::to_string(number) + " = " + Printable(port.device);
@@ -43,8 +45,6 @@ std::string PortLine(std::size_t number, const PortDetails &port)
         line += "\n    " + Printable(name);
     return line;
 }
-
-} // namespace
 
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
     const std::vector<PortDetails> &known,

@@ -34,4 +34,7 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
 // check.
 std::string PortListText(const std::vector<PortDetails> &ports);
 
+// One port's line in that list, under the number the user gives for it.
+std::string PortLine(std::size_t number, const PortDetails &port);
+
 } // namespace ostrim
