@@ -24,7 +24,10 @@ fi
 # `install-deps.sh windows` is all that `make windows` and `make test-windows` need: no Qt, only
 # the cross compiler, Wine to run the tests, and doctest (header-only, for both platforms).
 if [[ ${1:-} == windows ]]; then
-  packages=(cmake make doctest-dev g++-mingw-w64-x86-64-posix wine64)
+  packages=(cmake make doctest-dev g++-mingw-w64-x86-64-posix wine64
+    # The icon writer, built for this machine; a display for the window's tests, and netpbm to
+    # cut the screenshots from it.
+    g++ pkg-config libxpm-dev libpng-dev xvfb netpbm)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then

@@ -6,10 +6,12 @@
 # /dev is a fresh tmpfs with null, zero, random, urandom, tty, a devpts instance of its own and
 # /dev/shm. It needs root (for the namespace and the mounts); nothing outside it is changed.
 #
-#   scripts/wine-sandbox.sh WINEPREFIX PROGRAM [ARGUMENT...]
+#   scripts/wine-sandbox.sh [--display :N] WINEPREFIX PROGRAM [ARGUMENT...]
 #
 # WINEPREFIX is an absolute path, a prefix of the build's own (made on first use). PROGRAM is a
-# Windows program or one of Wine's own, such as wineboot.
+# Windows program or one of Wine's own, such as wineboot. Wine gets no display unless --display
+# names one, an X server that the caller started for it (the window's tests start an Xvfb); it is
+# reached through its socket, which lies outside /dev.
 set -euo pipefail
 
 fail() {
@@ -19,6 +21,11 @@ fail() {
 
 # Runs in the new namespace only: it is handed to unshare below, and nothing else calls it.
 sandbox() {
+  local display=
+  if [[ $1 == --display ]]; then
+    display=$2
+    shift 2
+  fi
   # Belt and braces: /dev is replaced only in a mount namespace other than the caller's.
   local own parent
   own=$(readlink /proc/self/ns/mnt) || fail "cannot read this process's mount namespace"
@@ -58,12 +65,19 @@ sandbox() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
+  [[ -z $display ]] || export DISPLAY=$display
   mkdir -p "$WINEPREFIX"
   exec "$wine" "$@"
 }
 
-(($# >= 2)) || fail "usage: $0 WINEPREFIX PROGRAM [ARGUMENT...]"
+mode=()
+if [[ ${1:-} == --display ]]; then
+  [[ ${2:-} =~ ^:[0-9]+$ ]] || fail "--display takes a local X display such as :99, not ${2:-nothing}"
+  mode=(--display "$2")
+  shift 2
+fi
+(($# >= 2)) || fail "usage: $0 [--display :N] WINEPREFIX PROGRAM [ARGUMENT...]"
 [[ $1 == /* ]] || fail "the Wine prefix must be an absolute path, not $1"
 ((EUID == 0)) || fail "needs root, for a mount namespace of its own"
 exec unshare --mount --propagation private -- \
-  "$BASH" -euo pipefail -c "$(declare -f fail sandbox); sandbox \"\$@\"" wine-sandbox "$@"
+  "$BASH" -euo pipefail -c "$(declare -f fail sandbox); sandbox \"\$@\"" wine-sandbox "${mode[@]}" "$@"
