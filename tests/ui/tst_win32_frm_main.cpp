@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -549,4 +550,38 @@ TEST_CASE("the controls draw in the desktop's message font and the window shows 
     }
     CHECK(SendMessageW(window.Handle(), WM_GETICON, ICON_BIG, 0) != 0);
     CHECK(SendMessageW(window.Handle(), WM_GETICON, ICON_SMALL, 0) != 0);
+}
+
+// Not a test: the pictures of the window and a message box for the documentation, cut from the
+// display's frame buffer by scripts/make-screenshots.sh. Run with --no-skip -tc=screenshots.
+TEST_CASE("screenshots" * doctest::skip())
+{
+    const std::wstring frameBuffer = WindowsPath("OSTRIM_FRAMEBUFFER_DIR") + L"\\Xvfb_screen0";
+    const std::wstring scratch = WindowsPath("OSTRIM_FRAMEBUFFER_DIR");
+    const auto take = [&](const wchar_t *name, HWND shown) {
+        RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        std::this_thread::sleep_for(1s); // for X to draw what Wine asked of it
+        REQUIRE(CopyFileW(frameBuffer.c_str(), (scratch + L"\\" + name + L".xwd").c_str(), FALSE));
+        RECT rect {};
+        GetWindowRect(shown, &rect);
+        printf("%ls %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left,
+            rect.bottom - rect.top);
+    };
+    const Window window(WindowsPath("OSTRIM_PROGRAM"));
+    SetWindowPos(window.Handle(), nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    take(L"window", window.Handle());
+
+    TabTo(window, TxtPort);
+    Type(L"3");
+    TabTo(window, Command1);
+    Press({VK_SPACE});
+    HWND box = nullptr;
+    REQUIRE(WaitFor([&] {
+        const std::vector<HWND> boxes = WindowsOf(window.Process(), L"#32770");
+        box = boxes.empty() ? nullptr : boxes.front();
+        return box != nullptr;
+    }));
+    SetWindowPos(box, nullptr, 200, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    take(L"message", box);
+    Press({VK_RETURN});
 }
