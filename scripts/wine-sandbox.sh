@@ -6,8 +6,8 @@
 # /dev is a fresh tmpfs with null, zero, random, urandom, tty, a devpts instance of its own and
 # /dev/shm. It needs root (for the namespace and the mounts); nothing outside it is changed.
 #
-#   scripts/wine-sandbox.sh WINEPREFIX PROGRAM [ARGUMENT...]
-#   scripts/wine-sandbox.sh --driver WINEPREFIX DRIVER [ARGUMENT...]
+#   scripts/wine-sandbox.sh [--display :N] WINEPREFIX PROGRAM [ARGUMENT...]
+#   scripts/wine-sandbox.sh [--display :N] --driver WINEPREFIX DRIVER [ARGUMENT...]
 #
 # WINEPREFIX is an absolute path, a prefix of the build's own (made on first use). PROGRAM is a
 # Windows program or one of Wine's own, such as wineboot. With --driver, DRIVER is a native
@@ -16,6 +16,10 @@
 # them and watches them from the Linux side while Wine holds them. A driver also gets a /tmp of
 # its own, so that the Wine server it talks to is one started in this sandbox, opening this
 # sandbox's devices, and never one that lingers from another.
+#
+# Wine gets no display unless --display names one, an X server that the caller started for it
+# (the window's tests start an Xvfb); it is reached through its abstract socket, outside /dev and
+# /tmp.
 set -euo pipefail
 
 fail() {
@@ -25,7 +29,11 @@ fail() {
 
 # Runs in the new namespace only: it is handed to unshare below, and nothing else calls it.
 sandbox() {
-  local driver=
+  local driver= display=
+  if [[ $1 == --display ]]; then
+    display=$2
+    shift 2
+  fi
   if [[ $1 == --driver ]]; then
     driver=1
     shift
@@ -70,6 +78,7 @@ sandbox() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
+  [[ -z $display ]] || export DISPLAY=$display
   mkdir -p "$WINEPREFIX"
   if [[ -n $driver ]]; then
     export OSTRIM_WINE=$wine OSTRIM_WINE_SANDBOX=1
@@ -79,11 +88,16 @@ sandbox() {
 }
 
 mode=()
+if [[ ${1:-} == --display ]]; then
+  [[ ${2:-} =~ ^:[0-9]+$ ]] || fail "--display takes a local X display such as :99, not ${2:-nothing}"
+  mode=(--display "$2")
+  shift 2
+fi
 if [[ ${1:-} == --driver ]]; then
-  mode=(--driver)
+  mode+=(--driver)
   shift
 fi
-(($# >= 2)) || fail "usage: $0 [--driver] WINEPREFIX PROGRAM [ARGUMENT...]"
+(($# >= 2)) || fail "usage: $0 [--display :N] [--driver] WINEPREFIX PROGRAM [ARGUMENT...]"
 [[ $1 == /* ]] || fail "the Wine prefix must be an absolute path, not $1"
 ((EUID == 0)) || fail "needs root, for a mount namespace of its own"
 exec unshare --mount --propagation private -- \
