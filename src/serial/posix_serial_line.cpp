@@ -483,11 +483,7 @@ void PosixSerialLine::AbandonAndFail(const std::string &what, int number, Failur
 // The one message for both places a frame can stall: in the write, or in the drain.
 void PosixSerialLine::AbandonTimedOut()
 {
-    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
-    AbandonAndFail("did not send the frame within " + std::to_string(seconds)
-            + (seconds == 1 ? " second" : " seconds") + ", so it was discarded",
-        ETIMEDOUT, FailureReason::Timeout);
+    AbandonAndFail(NotSentInTimeText(), ETIMEDOUT, FailureReason::Timeout);
 }
 
 bool PosixSerialLine::IsOpen() const

@@ -312,12 +312,7 @@ std::chrono::milliseconds Win32SerialLine::TimeLeft() const
 // The timeout message stands for both places a frame can stall: in the write, or in the drain.
 void Win32SerialLine::FailTimedOut()
 {
-    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
-    AbandonAndFail(FailureReason::Timeout,
-        "did not send the frame within " + std::to_string(seconds)
-            + (seconds == 1 ? " second" : " seconds") + ", so it was discarded",
-        ERROR_TIMEOUT);
+    AbandonAndFail(FailureReason::Timeout, NotSentInTimeText(), ERROR_TIMEOUT);
 }
 
 void Win32SerialLine::Close()

@@ -70,8 +70,6 @@ class Win32SerialLine final : public SerialLine
 {
 public:
     using Clock = std::chrono::steady_clock;
-    // Two bytes take 8.3 ms at 2400 baud; a frame not out after 120 times that is stuck.
-    static constexpr std::chrono::milliseconds SendTimeout {1000};
 
     explicit Win32SerialLine(Win32LineEnvironment environment = {});
     ~Win32SerialLine() override;

@@ -263,7 +263,7 @@ TEST_CASE("The line claims a COM port alone, sends within one deadline, and give
         }
         // Whatever happens, the port is let go within the deadline from the write.
         if (port.writeStarted != Clock::time_point {})
-            CHECK(port.released - port.writeStarted <= Win32SerialLine::SendTimeout + 2ms);
+            CHECK(port.released - port.writeStarted <= SendTimeout + 2ms);
     }
 }
 
