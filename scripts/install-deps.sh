@@ -22,10 +22,13 @@ if [[ ${1:-} == bench ]]; then
   packages+=(libbenchmark-dev xvfb xauth libxcb1-dev libxcb-damage0-dev dbus-daemon python3-serial)
 fi
 # `install-deps.sh windows` is all that `make windows` and `make test-windows` need: no Qt, only
-# the cross compiler, Wine to run the tests, and doctest and CLI11 (header-only, for both
-# platforms).
+# the cross compiler, Wine to run the tests, doctest and CLI11 (header-only, for both platforms),
+# Python for the test that drives pseudo-terminals beside Wine, and what the window's tests need.
 if [[ ${1:-} == windows ]]; then
-  packages=(cmake make doctest-dev libcli11-dev g++-mingw-w64-x86-64-posix wine64)
+  packages=(cmake make doctest-dev libcli11-dev g++-mingw-w64-x86-64-posix wine64 python3
+    # The icon writer, built for this machine; a display for the window's tests, and netpbm to
+    # cut the screenshots from it.
+    g++ pkg-config libxpm-dev libpng-dev xvfb netpbm)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then

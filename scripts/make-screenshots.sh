@@ -2,8 +2,31 @@
 # Renders docs/window.png and docs/message.png from the real window and message box, for the
 # README. Run it again whenever the window's look changes.
 #   scripts/make-screenshots.sh [BUILD_DIR]
+# With "windows", renders docs/window-windows.png and docs/message-windows.png from the Windows
+# program under Wine instead, cut from the frame buffer of the Xvfb display its tests use.
+#   scripts/make-screenshots.sh windows
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [[ ${1:-} == windows ]]; then
+  build=build-windows
+  make --no-print-directory windows >/dev/null
+  frames=$(mktemp -d)
+  trap 'rm -rf "$frames"' EXIT
+  # The program's own output: a name and a window's place on the screen, per picture.
+  places=$(OSTRIM_FRAMEBUFFER_DIR=$frames \
+    OSTRIM_PROGRAM=$PWD/$build/Ostrim.exe \
+    tests/ui/run_window_tests.sh "$PWD/scripts/wine-sandbox.sh" "$PWD/$build/wineprefix-window" \
+    "$PWD/$build/tests/ui/tst_win32_frm_main.exe" --no-skip -tc=screenshots --minimal 2>/dev/null | tr -d '\r')
+  mkdir -p docs
+  while read -r name left top width height; do
+    [[ $name == window || $name == message ]] || continue
+    xwdtopnm "$frames/$name.xwd" 2>/dev/null | pamcut -left "$left" -top "$top" \
+      -width "$width" -height "$height" | pnmtopng >"docs/$name-windows.png"
+    echo "wrote docs/$name-windows.png"
+  done <<<"$places"
+  exit 0
+fi
 
 build=${1:-build}
 make --no-print-directory configure BUILD="$build"

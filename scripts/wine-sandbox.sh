@@ -6,10 +6,20 @@
 # /dev is a fresh tmpfs with null, zero, random, urandom, tty, a devpts instance of its own and
 # /dev/shm. It needs root (for the namespace and the mounts); nothing outside it is changed.
 #
-#   scripts/wine-sandbox.sh WINEPREFIX PROGRAM [ARGUMENT...]
+#   scripts/wine-sandbox.sh [--display :N] WINEPREFIX PROGRAM [ARGUMENT...]
+#   scripts/wine-sandbox.sh [--display :N] --driver WINEPREFIX DRIVER [ARGUMENT...]
 #
 # WINEPREFIX is an absolute path, a prefix of the build's own (made on first use). PROGRAM is a
-# Windows program or one of Wine's own, such as wineboot.
+# Windows program or one of Wine's own, such as wineboot. With --driver, DRIVER is a native
+# program run inside the same sandbox instead, with OSTRIM_WINE naming the Wine to start Windows
+# programs with: a test that makes pseudo-terminals in the sandbox's devpts, maps COM ports to
+# them and watches them from the Linux side while Wine holds them. A driver also gets a /tmp of
+# its own, so that the Wine server it talks to is one started in this sandbox, opening this
+# sandbox's devices, and never one that lingers from another.
+#
+# Wine gets no display unless --display names one, an X server that the caller started for it
+# (the window's tests start an Xvfb); it is reached through its abstract socket, outside /dev and
+# /tmp.
 set -euo pipefail
 
 fail() {
@@ -19,6 +29,15 @@ fail() {
 
 # Runs in the new namespace only: it is handed to unshare below, and nothing else calls it.
 sandbox() {
+  local driver= display=
+  if [[ $1 == --display ]]; then
+    display=$2
+    shift 2
+  fi
+  if [[ $1 == --driver ]]; then
+    driver=1
+    shift
+  fi
   # Belt and braces: /dev is replaced only in a mount namespace other than the caller's.
   local own parent
   own=$(readlink /proc/self/ns/mnt) || fail "cannot read this process's mount namespace"
@@ -36,6 +55,7 @@ sandbox() {
   mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 wine-sandbox-pts /dev/pts
   ln -s pts/ptmx /dev/ptmx
   mount -t tmpfs -o mode=1777,nosuid,nodev wine-sandbox-shm /dev/shm
+  [[ -z $driver ]] || mount -t tmpfs -o mode=1777,nosuid,nodev wine-sandbox-tmp /tmp
 
   # Before Wine starts: no serial device under any name, and nothing but the above.
   shopt -s nullglob
@@ -58,12 +78,27 @@ sandbox() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
+  [[ -z $display ]] || export DISPLAY=$display
   mkdir -p "$WINEPREFIX"
+  if [[ -n $driver ]]; then
+    export OSTRIM_WINE=$wine OSTRIM_WINE_SANDBOX=1
+    exec "$@"
+  fi
   exec "$wine" "$@"
 }
 
-(($# >= 2)) || fail "usage: $0 WINEPREFIX PROGRAM [ARGUMENT...]"
+mode=()
+if [[ ${1:-} == --display ]]; then
+  [[ ${2:-} =~ ^:[0-9]+$ ]] || fail "--display takes a local X display such as :99, not ${2:-nothing}"
+  mode=(--display "$2")
+  shift 2
+fi
+if [[ ${1:-} == --driver ]]; then
+  mode+=(--driver)
+  shift
+fi
+(($# >= 2)) || fail "usage: $0 [--display :N] [--driver] WINEPREFIX PROGRAM [ARGUMENT...]"
 [[ $1 == /* ]] || fail "the Wine prefix must be an absolute path, not $1"
 ((EUID == 0)) || fail "needs root, for a mount namespace of its own"
 exec unshare --mount --propagation private -- \
-  "$BASH" -euo pipefail -c "$(declare -f fail sandbox); sandbox \"\$@\"" wine-sandbox "$@"
+  "$BASH" -euo pipefail -c "$(declare -f fail sandbox); sandbox \"\$@\"" wine-sandbox "${mode[@]}" "$@"

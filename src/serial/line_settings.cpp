@@ -107,4 +107,45 @@ LineSettings ParseLineSettings(std::string_view text)
     return {*baud, *parity, *dataBits, *stopBits};
 }
 
+namespace {
+
+std::string_view ParityName(Parity parity)
+{
+    switch (parity) {
+    case Parity::None:
+        return "no";
+    case Parity::Even:
+        return "even";
+    case Parity::Odd:
+        return "odd";
+    case Parity::Mark:
+        return "mark";
+    case Parity::Space:
+        return "space";
+    }
+    return "no";
+}
+
+std::string_view StopBitsName(StopBits stopBits)
+{
+    switch (stopBits) {
+    case StopBits::One:
+        return "1 stop bit";
+    case StopBits::OneAndHalf:
+        return "1.5 stop bits";
+    case StopBits::Two:
+        return "2 stop bits";
+    }
+    return "1 stop bit";
+}
+
+} // namespace
+
+std::string DescribeLineSettings(const LineSettings &settings)
+{
+    return std::to_string(settings.baudRate) + " baud, " + std::to_string(settings.dataBits)
+        + " data bits, " + std::string(ParityName(settings.parity)) + " parity, "
+        + std::string(StopBitsName(settings.stopBits));
+}
+
 } // namespace ostrim

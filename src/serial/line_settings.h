@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ostrim {
@@ -21,5 +22,8 @@ struct LineSettings
 // "baud,parity,data bits,stop bits" as in "2400,N,8,1": a standard baud rate, parity N, E, O, M
 // or S, 5 to 8 data bits, 1, 1.5 or 2 stop bits. Any other text fails with a message quoting it.
 LineSettings ParseLineSettings(std::string_view text);
+
+// For a message: "2400 baud, 8 data bits, no parity, 1 stop bit".
+std::string DescribeLineSettings(const LineSettings &settings);
 
 } // namespace ostrim

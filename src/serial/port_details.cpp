@@ -33,16 +33,18 @@ std::vector<std::string> KnownFacts(const PortDetails &port)
     return facts;
 }
 
+} // namespace
+
 std::string PortLine(std::size_t number, const PortDetails &port)
 {
     std::string line = std::to_string(number) + " = " + Printable(port.device);
     const std::vector<std::string> facts = KnownFacts(port);
     for (std::size_t index = 0; index < facts.size(); ++index)
         line += (index == 0 ? ": " : ", ") + facts[index];
+    for (const std::string &name : port.lastingNames)
+        line += "\n    " + Printable(name);
     return line;
 }
-
-} // namespace
 
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
     const std::vector<PortDetails> &known,

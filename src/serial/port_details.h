@@ -18,6 +18,9 @@ struct PortDetails
     std::optional<std::uint16_t> vendorId {};
     std::optional<std::uint16_t> productId {};
     bool console = false;
+    // Names the system gave the port that outlive re-enumeration: /dev/serial/by-id/...,
+    // /dev/serial/by-path/...
+    std::vector<std::string> lastingNames {};
 };
 
 // Puts the known details to the devices, in the devices' order.
@@ -26,8 +29,12 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
     const std::function<bool(const std::string &)> &isConsole);
 
 // One line per port, numbered as the ports are, e.g.
-// "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001"; with no port at
-// all, a line saying so and what to check.
+// "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001", followed by an
+// indented line for each of its lasting names; with no port at all, a line saying so and what to
+// check.
 std::string PortListText(const std::vector<PortDetails> &ports);
+
+// One port's line in that list, under the number the user gives for it.
+std::string PortLine(std::size_t number, const PortDetails &port);
 
 } // namespace ostrim

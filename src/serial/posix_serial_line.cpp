@@ -39,43 +39,6 @@ std::optional<speed_t> SpeedOf(int baudRate)
     return std::nullopt;
 }
 
-std::string_view ParityName(Parity parity)
-{
-    switch (parity) {
-    case Parity::None:
-        return "no";
-    case Parity::Even:
-        return "even";
-    case Parity::Odd:
-        return "odd";
-    case Parity::Mark:
-        return "mark";
-    case Parity::Space:
-        return "space";
-    }
-    return "no";
-}
-
-std::string_view StopBitsName(StopBits stopBits)
-{
-    switch (stopBits) {
-    case StopBits::One:
-        return "1 stop bit";
-    case StopBits::OneAndHalf:
-        return "1.5 stop bits";
-    case StopBits::Two:
-        return "2 stop bits";
-    }
-    return "1 stop bit";
-}
-
-std::string Describe(const LineSettings &settings)
-{
-    return std::to_string(settings.baudRate) + " baud, " + std::to_string(settings.dataBits)
-        + " data bits, " + std::string(ParityName(settings.parity)) + " parity, "
-        + std::string(StopBitsName(settings.stopBits));
-}
-
 tcflag_t WordSize(int dataBits)
 {
     switch (dataBits) {
@@ -406,7 +369,7 @@ void PosixSerialLine::Configure()
 
 std::string PosixSerialLine::Refused() const
 {
-    return "cannot be set to " + Describe(m_settings);
+    return "cannot be set to " + DescribeLineSettings(m_settings);
 }
 
 void PosixSerialLine::Write(std::span<const std::uint8_t> bytes)
@@ -520,11 +483,7 @@ void PosixSerialLine::AbandonAndFail(const std::string &what, int number, Failur
 // The one message for both places a frame can stall: in the write, or in the drain.
 void PosixSerialLine::AbandonTimedOut()
 {
-    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
-    AbandonAndFail("did not send the frame within " + std::to_string(seconds)
-            + (seconds == 1 ? " second" : " seconds") + ", so it was discarded",
-        ETIMEDOUT, FailureReason::Timeout);
+    AbandonAndFail(NotSentInTimeText(), ETIMEDOUT, FailureReason::Timeout);
 }
 
 bool PosixSerialLine::IsOpen() const

@@ -60,8 +60,6 @@ class PosixSerialLine final : public SerialLine
 {
 public:
     using Clock = std::chrono::steady_clock;
-    // Two bytes take 8.3 ms at 2400 baud; a frame not out after 120 times that is stuck.
-    static constexpr std::chrono::milliseconds SendTimeout {1000};
 
     explicit PosixSerialLine(PortList ports = SystemPortList {}, LineEnvironment environment = {});
     // A line on that one device, whatever port number it is given, for a name that outlives

@@ -1,10 +1,25 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
 
 namespace ostrim {
+
+// Two bytes take 8.3 ms at 2400 baud; a frame not out 120 times that long after its write is
+// stuck, and is discarded rather than left to reach the board later.
+inline constexpr std::chrono::milliseconds SendTimeout {1000};
+
+// What a line says when the frame did not leave in time, in the write or in the drain.
+inline std::string NotSentInTimeText()
+{
+    using namespace std::chrono_literals;
+    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
+    return "did not send the frame within " + std::to_string(seconds)
+        + (seconds == 1 ? " second" : " seconds") + ", so it was discarded";
+}
 
 // One serial port, opened for a single write and closed again. Every refusal is thrown as an
 // ActionError of kind SerialLine, with a message that says what is wrong, and a reason by which

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <optional>
 
@@ -156,6 +157,35 @@ std::vector<std::string> SystemPortList::operator()() const
     return m_kept->ports;
 }
 
+namespace {
+
+// udev links a port from /dev/serial/by-id (adapter and serial number) and by-path (the socket it
+// is plugged into). Names come back as the user types them, under /dev, wherever the places are.
+std::multimap<std::string, std::string> LastingNames(const std::filesystem::path &dev)
+{
+    namespace fs = std::filesystem;
+    std::multimap<std::string, std::string> names;
+    for (const char *const kind : {"serial/by-id", "serial/by-path"}) {
+        std::error_code error;
+        std::vector<fs::path> links;
+        for (auto entry = fs::directory_iterator(dev / kind, error);
+             !error && entry != fs::directory_iterator(); entry.increment(error))
+            links.push_back(entry->path());
+        std::ranges::sort(links);
+        for (const fs::path &link : links) {
+            const fs::path target = fs::read_symlink(link, error);
+            if (error)
+                continue;
+            const fs::path node = (link.parent_path() / target).lexically_normal();
+            const fs::path asTyped = "/dev" / node.lexically_relative(dev);
+            names.emplace(asTyped.string(), ("/dev" / link.lexically_relative(dev)).string());
+        }
+    }
+    return names;
+}
+
+} // namespace
+
 std::vector<PortDetails> SystemPortList::Details() const
 {
     std::vector<std::string> ports;
@@ -167,8 +197,15 @@ std::vector<PortDetails> SystemPortList::Details() const
         reported = m_kept->reported;
     }
     const std::vector<dev_t> consoles = ActiveConsoles(m_places.sysClassTty);
-    return MatchPortDetails(
+    std::vector<PortDetails> details = MatchPortDetails(
         ports, reported, [&](const std::string &device) { return IsConsole(device, consoles); });
+    const std::multimap<std::string, std::string> names = LastingNames(m_places.dev);
+    for (PortDetails &port : details) {
+        const auto [first, last] = names.equal_range(port.device);
+        for (auto name = first; name != last; ++name)
+            port.lastingNames.push_back(name->second);
+    }
+    return details;
 }
 
 PortListing DevicesOnly(PortList ports)

@@ -13,26 +13,6 @@
 namespace ostrim {
 namespace {
 
-// The window's design in twips. The labels take only their corner from it and size themselves.
-namespace Design {
-constexpr TwipRect Client {0, 0, 1365, 2610};
-constexpr std::array<TwipRect, 4> ChkOutput {{
-    {120, 120, 1125, 255},
-    {120, 480, 1125, 255},
-    {120, 840, 1125, 255},
-    {120, 1200, 1125, 255},
-}};
-constexpr TwipRect Label2 {120, 1560, 285, 195};
-constexpr TwipRect Label1 {720, 1560, 570, 195};
-constexpr TwipRect TxtPort {120, 1800, 525, 285};
-constexpr TwipRect TxtAddress {720, 1800, 525, 285};
-constexpr TwipRect Command1 {120, 2160, 1125, 375};
-
-// How far a label may grow: across to the next column or to the right margin, down to its entry.
-constexpr TwipRect Label2Room {120, 1560, 600, 240};
-constexpr TwipRect Label1Room {720, 1560, 525, 240};
-} // namespace Design
-
 // What the button needs around its text. Asked without the text, the style leaves out the least
 // width it gives any button with a caption, which is about looks, not about the caption fitting.
 QSize ButtonNeed(const QPushButton &button)
@@ -69,18 +49,26 @@ void SetupLabel(QLabel &label, const QString &name)
 }
 
 // What the user can do, said for the window: its button is pressed again.
-constexpr FaceWords windowWords {"Close it and press again.", "Enter another port."};
 
 } // namespace
+
+QString FrmMain::Caption(std::size_t position)
+{
+    const std::string_view caption = FrmMainControls.at(position).caption;
+    return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+}
 
 std::array<QCheckBox *, 4> FrmMain::MakeOutputBoxes(QWidget &window)
 {
     std::array<QCheckBox *, 4> boxes {};
-    for (int index = 0; index < static_cast<int>(boxes.size()); ++index) {
-        auto *box = new QCheckBox(QStringLiteral("Output %1").arg(index + 1), &window);
+    for (const ControlDesign &design : FrmMainControls) {
+        if (design.name != "ChkOutput")
+            continue;
+        auto *box = new QCheckBox(
+            Caption(static_cast<std::size_t>(&design - FrmMainControls.data())), &window);
         box->setObjectName(QStringLiteral("ChkOutput"));
-        box->setProperty("index", index);
-        boxes[static_cast<std::size_t>(index)] = box;
+        box->setProperty("index", design.index);
+        boxes.at(static_cast<std::size_t>(design.index)) = box;
     }
     return boxes;
 }
@@ -99,7 +87,7 @@ FrmMain::FrmMain(MessageFunction showMessage, PortList ports, PortListing listin
     , m_listing(std::move(listing))
 {
     setObjectName(QStringLiteral("FrmMain"));
-    setWindowTitle(QStringLiteral("Ostrim"));
+    setWindowTitle(QString::fromUtf8(FrmMainCaption.data(), FrmMainCaption.size()));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 
@@ -113,6 +101,14 @@ FrmMain::FrmMain(MessageFunction showMessage, PortList ports, PortListing listin
 
     m_txtPort->installEventFilter(this);
 
+    m_controls[ControlAt("Command1")] = m_command1;
+    m_controls[ControlAt("TxtAddress")] = m_txtAddress;
+    for (std::size_t index = 0; index < m_chkOutput.size(); ++index)
+        m_controls[ControlAt("ChkOutput", 0) + index] = m_chkOutput[index];
+    m_controls[ControlAt("Label1")] = m_label1;
+    m_controls[ControlAt("TxtPort")] = m_txtPort;
+    m_controls[ControlAt("Label2")] = m_label2;
+
     SetTabOrder();
     ArrangeControls();
     m_command1->setFocus();
@@ -122,23 +118,37 @@ FrmMain::FrmMain(MessageFunction showMessage, PortList ports, PortListing listin
 
 void FrmMain::SetTabOrder()
 {
-    QWidget::setTabOrder(m_command1, m_txtAddress);
-    QWidget::setTabOrder(m_txtAddress, m_chkOutput[0]);
-    for (std::size_t index = 1; index < m_chkOutput.size(); ++index)
-        QWidget::setTabOrder(m_chkOutput[index - 1], m_chkOutput[index]);
-    QWidget::setTabOrder(m_chkOutput.back(), m_txtPort);
+    QWidget *previous = nullptr;
+    for (std::size_t position = 0; position < FrmMainControls.size(); ++position) {
+        if (FrmMainControls[position].kind == ControlKind::Label)
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, m_controls[position]);
+        previous = m_controls[position];
+    }
+}
+
+PixelSize FrmMain::CaptionNeed(const ControlDesign &design, const QWidget &control) const
+{
+    switch (design.kind) {
+    case ControlKind::PushButton:
+        return ToPixelSize(ButtonNeed(static_cast<const QPushButton &>(control)));
+    case ControlKind::TextBox:
+        return ToPixelSize(EntryNeed(static_cast<const QLineEdit &>(control)));
+    case ControlKind::CheckBox:
+    case ControlKind::Label:
+        break;
+    }
+    return ToPixelSize(control.sizeHint());
 }
 
 std::vector<CaptionRoom> FrmMain::CaptionRooms() const
 {
     std::vector<CaptionRoom> rooms;
-    for (std::size_t index = 0; index < m_chkOutput.size(); ++index)
-        rooms.push_back({Design::ChkOutput[index], m_chkOutput[index]->sizeHint()});
-    rooms.push_back({Design::Command1, ButtonNeed(*m_command1)});
-    rooms.push_back({Design::Label2Room, m_label2->sizeHint()});
-    rooms.push_back({Design::Label1Room, m_label1->sizeHint()});
-    rooms.push_back({Design::TxtPort, EntryNeed(*m_txtPort)});
-    rooms.push_back({Design::TxtAddress, EntryNeed(*m_txtAddress)});
+    for (std::size_t position = 0; position < FrmMainControls.size(); ++position) {
+        const ControlDesign &design = FrmMainControls[position];
+        rooms.push_back({design.room, CaptionNeed(design, *m_controls[position])});
+    }
     return rooms;
 }
 
@@ -148,14 +158,16 @@ std::vector<CaptionRoom> FrmMain::CaptionRooms() const
 void FrmMain::ArrangeControls()
 {
     const double scale = ScaleToFit(CaptionRooms());
-    for (std::size_t index = 0; index < m_chkOutput.size(); ++index)
-        m_chkOutput[index]->setGeometry(ToPixels(Design::ChkOutput[index], scale));
-    m_txtPort->setGeometry(ToPixels(Design::TxtPort, scale));
-    m_txtAddress->setGeometry(ToPixels(Design::TxtAddress, scale));
-    m_command1->setGeometry(ToPixels(Design::Command1, scale));
-    m_label2->setGeometry(QRect(ToPixels(Design::Label2, scale).topLeft(), m_label2->sizeHint()));
-    m_label1->setGeometry(QRect(ToPixels(Design::Label1, scale).topLeft(), m_label1->sizeHint()));
-    setFixedSize(ToPixels(Design::Client, scale).size());
+    for (std::size_t position = 0; position < FrmMainControls.size(); ++position) {
+        const ControlDesign &design = FrmMainControls[position];
+        QWidget &control = *m_controls[position];
+        const QRect place = ToPixels(design.place, scale);
+        if (design.kind == ControlKind::Label)
+            control.setGeometry(QRect(place.topLeft(), control.sizeHint()));
+        else
+            control.setGeometry(place);
+    }
+    setFixedSize(ToPixels(FrmMainClient, scale).size());
 }
 
 void FrmMain::changeEvent(QEvent *event)

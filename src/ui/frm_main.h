@@ -3,6 +3,7 @@
 #include "output/set_outputs.h"
 #include "serial/posix_serial_line.h"
 #include "ui/message_box.h"
+#include "ui/window_design.h"
 
 #include <array>
 #include <functional>
@@ -16,8 +17,6 @@
 #include <QWidget>
 
 namespace ostrim {
-
-struct CaptionRoom;
 
 // The program's one window: two entries, four output boxes and the button that sends them.
 class FrmMain final : public QWidget, public ActionEntries
@@ -48,6 +47,7 @@ private:
 
     void ArrangeControls();
     std::vector<CaptionRoom> CaptionRooms() const;
+    PixelSize CaptionNeed(const ControlDesign &design, const QWidget &control) const;
     void SetTabOrder();
     void RunSetOutputs();
     void StartPortListRead();
@@ -59,13 +59,16 @@ private:
     std::future<void> m_portListRead; // the first listing, started once the window is drawn
 
     // In the order the keyboard visits them.
-    QPushButton *m_command1 = new QPushButton(QStringLiteral("&Set Outputs"), this);
+    QPushButton *m_command1 = new QPushButton(Caption(ControlAt("Command1")), this);
     QLineEdit *m_txtAddress = new QLineEdit(this);
     std::array<QCheckBox *, 4> m_chkOutput = MakeOutputBoxes(*this);
-    QLabel *m_label1 = new QLabel(QStringLiteral("Address"), this);
+    QLabel *m_label1 = new QLabel(Caption(ControlAt("Label1")), this);
     QLineEdit *m_txtPort = new QLineEdit(this);
-    QLabel *m_label2 = new QLabel(QStringLiteral("Port"), this);
+    QLabel *m_label2 = new QLabel(Caption(ControlAt("Label2")), this);
+    // The same controls in the design table's order.
+    std::array<QWidget *, FrmMainControls.size()> m_controls {};
 
+    static QString Caption(std::size_t position);
     static std::array<QCheckBox *, 4> MakeOutputBoxes(QWidget &window);
 };
 

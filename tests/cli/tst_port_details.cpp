@@ -33,6 +33,11 @@ void TestPortDetails::portLine_data()
         << PortDetails {"/dev/ttyS1"} << "1 = /dev/ttyS1";
     QTest::newRow("a vendor id without product id is left out")
         << PortDetails {"/dev/ttyUSB1", {}, "Acme", {}, 0x1234, {}} << "1 = /dev/ttyUSB1: Acme";
+    QTest::newRow("lasting names on lines of their own")
+        << PortDetails {"/dev/ttyUSB0", {}, {}, {}, {}, {}, false,
+               {"/dev/serial/by-id/usb-Acme-if00-port0", "/dev/serial/by-path/pci-0:2:1.0-port0"}}
+        << "1 = /dev/ttyUSB0\n    /dev/serial/by-id/usb-Acme-if00-port0\n"
+           "    /dev/serial/by-path/pci-0:2:1.0-port0";
     QTest::newRow("control characters from the device shown as ?")
         << PortDetails {"/dev/ttyUSB0", "Evil\x1b[2J", "Line\nBreak", "\x7f"}
         << "1 = /dev/ttyUSB0: Evil?[2J, Line?Break, serial number ?";

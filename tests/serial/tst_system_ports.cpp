@@ -69,6 +69,7 @@ private slots:
     void listIsKeptUntilDevChanges_data();
     void listIsKeptUntilDevChanges();
     void detailsFromTheSameListing();
+    void lastingNamesOfEachPort();
     void pressDuringBackgroundReadWaitsForIt();
 };
 
@@ -190,6 +191,31 @@ void TestSystemPorts::detailsFromTheSameListing()
         (std::vector<std::string> {
             "/dev/ttyS3: adapter at /dev/ttyS3", "/dev/ttyUSB0: adapter at /dev/ttyUSB0"}));
     QCOMPARE(machine.listings.load(), 1);
+}
+
+// udev's links, relative as it makes them; each port gets those that lead to its own node.
+void TestSystemPorts::lastingNamesOfEachPort()
+{
+    FakeMachine machine;
+    const auto link = [&](const std::string &name, const std::string &target) {
+        std::filesystem::create_directories((machine.dev() / name).parent_path());
+        std::filesystem::create_symlink(target, machine.dev() / name);
+    };
+    link("serial/by-id/usb-Acme_Relay_B2-if00-port0", "../../ttyUSB1");
+    link("serial/by-id/usb-Acme_Relay_A1-if00-port0", "../../ttyUSB0");
+    link("serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "../../ttyUSB0");
+    link("serial/by-id/usb-gone-if00-port0", "../../ttyUSB7");
+    machine.setUartType("ttyS4", "4");
+    const SystemPortList ports = machine.portList({"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS4"});
+
+    std::vector<std::vector<std::string>> names;
+    for (const PortDetails &port : ports.Details())
+        names.push_back(port.lastingNames);
+    QCOMPARE(names,
+        (std::vector<std::vector<std::string>> {{}, // ttyS4, built in, has none
+            {"/dev/serial/by-id/usb-Acme_Relay_A1-if00-port0",
+                "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"},
+            {"/dev/serial/by-id/usb-Acme_Relay_B2-if00-port0"}}));
 }
 
 void TestSystemPorts::pressDuringBackgroundReadWaitsForIt()

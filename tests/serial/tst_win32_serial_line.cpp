@@ -1,0 +1,281 @@
+#include "serial/win32_serial_line.h"
+#include "table_test.h"
+
+#include <array>
+
+using namespace ostrim;
+using namespace ostrim::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = Win32SerialLine::Clock;
+
+std::string StateText(const DCB &state)
+{
+    static constexpr std::array parities {'N', 'O', 'E', 'M', 'S'};
+    static constexpr std::array stopBits {"1", "1.5", "2"};
+    std::string text = std::to_string(state.BaudRate) + ' ' + parities.at(state.Parity)
+        + std::to_string(state.ByteSize) + stopBits.at(state.StopBits);
+    text += state.fBinary ? " binary" : " text";
+    text += state.fDtrControl == DTR_CONTROL_ENABLE ? " DTR on" : " DTR not on";
+    text += state.fRtsControl == RTS_CONTROL_ENABLE ? " RTS on" : " RTS not on";
+    if (state.fOutxCtsFlow || state.fOutxDsrFlow || state.fDsrSensitivity || state.fOutX
+        || state.fInX || state.fDtrControl == DTR_CONTROL_HANDSHAKE
+        || state.fRtsControl == RTS_CONTROL_HANDSHAKE || state.fRtsControl == RTS_CONTROL_TOGGLE)
+        text += " handshake";
+    if (state.fAbortOnError || state.fErrorChar || state.fNull
+        || state.fParity != (state.Parity != NOPARITY))
+        text += " altered bytes";
+    return text;
+}
+
+// A port that another program left at 9600 7E2 with every handshake on.
+DCB LeftByAnother()
+{
+    DCB state {};
+    state.DCBlength = sizeof state;
+    state.BaudRate = 9600;
+    state.ByteSize = 7;
+    state.Parity = EVENPARITY;
+    state.StopBits = TWOSTOPBITS;
+    state.fBinary = TRUE;
+    state.fParity = TRUE;
+    state.fOutxCtsFlow = TRUE;
+    state.fOutxDsrFlow = TRUE;
+    state.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    state.fDsrSensitivity = TRUE;
+    state.fOutX = TRUE;
+    state.fInX = TRUE;
+    state.fRtsControl = RTS_CONTROL_TOGGLE;
+    state.fAbortOnError = TRUE;
+    state.fNull = TRUE;
+    return state;
+}
+
+// Stands in for a port's driver where Wine cannot: it logs each call, keeps the state it was
+// given, and fails or stalls where the row says. The clock is the test's own and moves only when
+// the line reads it or pauses, so a deadline is checked exactly.
+struct Script
+{
+    DWORD openError = ERROR_SUCCESS;
+    bool roundsSpeed = false;
+    bool keepsHandshake = false;
+    BoundedWrite writes {2, ERROR_SUCCESS, false};
+    int queuedPolls = 0; // how often the output queue still holds bytes; -1 for ever
+    bool queueUnknown = false;
+};
+
+struct ScriptedPort
+{
+    explicit ScriptedPort(Script script = {})
+        : openError(script.openError)
+        , roundsSpeed(script.roundsSpeed)
+        , keepsHandshake(script.keepsHandshake)
+        , writes(script.writes)
+        , queuedPolls(script.queuedPolls)
+        , queueUnknown(script.queueUnknown)
+    { }
+
+    DWORD openError;
+    bool roundsSpeed;
+    bool keepsHandshake;
+    BoundedWrite writes;
+    int queuedPolls;
+    bool queueUnknown;
+
+    std::string log;
+    DCB state = LeftByAnother();
+    COMMTIMEOUTS timeouts {5, 6, 7, 8, 9};
+    Clock::time_point now = Clock::time_point {} + 1h;
+    Clock::time_point writeStarted {};
+    Clock::time_point released {};
+    const HANDLE handle = reinterpret_cast<HANDLE>(0x1234);
+
+    void Note(const std::string &entry) { log += (log.empty() ? "" : ", ") + entry; }
+
+    Win32LineEnvironment Environment()
+    {
+        Win32LineEnvironment environment;
+        CommDriver &driver = environment.driver;
+        driver.open = [this](const std::wstring &path) {
+            Note("open " + std::string(path.begin(), path.end()));
+            ::SetLastError(openError);
+            return openError == ERROR_SUCCESS ? handle : INVALID_HANDLE_VALUE;
+        };
+        driver.readState = [this](HANDLE, DCB *read) {
+            *read = state;
+            return TRUE;
+        };
+        driver.applyState = [this](HANDLE, DCB *asked) {
+            Note("set " + StateText(*asked));
+            state = *asked;
+            const bool ours = asked->BaudRate == 2400;
+            if (roundsSpeed && ours)
+                state.BaudRate = 2404;
+            if (keepsHandshake && ours)
+                state.fOutxCtsFlow = TRUE;
+            return TRUE;
+        };
+        driver.readTimeouts = [this](HANDLE, COMMTIMEOUTS *read) {
+            *read = timeouts;
+            return TRUE;
+        };
+        driver.applyTimeouts = [this](HANDLE, COMMTIMEOUTS *asked) {
+            timeouts = *asked;
+            return TRUE;
+        };
+        driver.write
+            = [this](HANDLE, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) {
+                  Note("write " + std::to_string(bytes.size()) + " within "
+                      + std::to_string(limit.count()) + " ms");
+                  writeStarted = now;
+                  if (writes.timedOut)
+                      now += limit;
+                  return writes;
+              };
+        driver.pendingOutput = [this]() -> std::function<std::optional<DWORD>(HANDLE)> {
+            return [this](HANDLE) -> std::optional<DWORD> {
+                if (queueUnknown) {
+                    ::SetLastError(ERROR_BAD_COMMAND);
+                    return std::nullopt;
+                }
+                if (queuedPolls == 0)
+                    return 0;
+                if (queuedPolls > 0)
+                    --queuedPolls;
+                return 2;
+            };
+        }();
+        driver.discardOutput = [this](HANDLE) {
+            Note("purge");
+            return TRUE;
+        };
+        driver.close = [this](HANDLE) {
+            Note("close");
+            released = now;
+            return TRUE;
+        };
+        environment.ports = [] {
+            return std::vector<PortDetails> {{"COM1"}, {"COM3", "USB Serial Port"}};
+        };
+        environment.now = [this] { return now; };
+        environment.pause = [this](std::chrono::milliseconds duration) { now += duration; };
+        return environment;
+    }
+};
+
+constexpr std::string_view setRaw = "set 2400 N81 binary DTR on RTS on";
+
+} // namespace
+
+// One cycle each: what the user is told, and what the port saw, in order.
+TEST_CASE("The line claims a COM port alone, sends within one deadline, and gives the port back")
+{
+    struct Row
+    {
+        std::string_view name;
+        std::int16_t port;
+        Script script;
+        std::string message;
+        std::string log;
+        FailureReason reason = FailureReason::Other;
+    };
+    const std::string sent = std::string("open \\\\.\\COM3, ") + std::string(setRaw)
+        + ", write 2 within 1000 ms, set 9600 E72 binary DTR not on RTS not on handshake altered "
+          "bytes, close";
+    const std::string restoredAfterPurge
+        = "purge, set 9600 E72 binary DTR not on RTS not on handshake altered bytes, close";
+    const Row rows[] {
+        {"sent, and the port's own state given back", 3, {}, "", sent},
+        {"COM10 and above through the device namespace", 12, {}, "",
+            "open \\\\.\\COM12, " + std::string(setRaw)
+                + ", write 2 within 1000 ms, set 9600 E72 "
+                  "binary DTR not on RTS not on handshake altered bytes, close"},
+        {"held by another program", 3, {.openError = ERROR_ACCESS_DENIED},
+            "Port 3 (COM3) is in use by another program.", "open \\\\.\\COM3",
+            FailureReason::InUse},
+        {"shared against our will", 3, {.openError = ERROR_SHARING_VIOLATION},
+            "Port 3 (COM3) is in use by another program.", "open \\\\.\\COM3",
+            FailureReason::InUse},
+        {"no such port", 5, {.openError = ERROR_FILE_NOT_FOUND},
+            "Port 5 does not exist. This system has 2 serial ports: COM1, COM3 (USB Serial Port)",
+            "open \\\\.\\COM5", FailureReason::Missing},
+        {"an opening refused otherwise", 3, {.openError = ERROR_GEN_FAILURE},
+            "Port 3 (COM3) cannot be opened (Windows error 31).", "open \\\\.\\COM3"},
+        {"a driver that rounds the speed", 3, {.roundsSpeed = true},
+            "Port 3 (COM3) cannot be set to 2400 baud, 8 data bits, no parity, 1 stop bit.",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", " + restoredAfterPurge},
+        {"a driver that keeps a handshake", 3, {.keepsHandshake = true},
+            "Port 3 (COM3) cannot be set to 2400 baud, 8 data bits, no parity, 1 stop bit.",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", " + restoredAfterPurge},
+        {"a write that stalls", 3, {.writes = {0, ERROR_TIMEOUT, true}},
+            "Port 3 (COM3) did not send the frame within 1 second, so it was discarded.",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", write 2 within 1000 ms, "
+                + restoredAfterPurge,
+            FailureReason::Timeout},
+        {"a write refused", 3, {.writes = {0, ERROR_GEN_FAILURE, false}},
+            "Port 3 (COM3) failed before the frame was sent (Windows error 31).",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", write 2 within 1000 ms, "
+                + restoredAfterPurge},
+        {"a write cut short", 3, {.writes = {1, ERROR_SUCCESS, false}},
+            "Port 3 (COM3) took only 1 of the frame's 2 bytes.",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", write 2 within 1000 ms, "
+                + restoredAfterPurge},
+        {"a queue that empties late", 3, {.queuedPolls = 200}, "", sent},
+        {"a queue that never empties", 3, {.queuedPolls = -1},
+            "Port 3 (COM3) did not send the frame within 1 second, so it was discarded.",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", write 2 within 1000 ms, "
+                + restoredAfterPurge,
+            FailureReason::Timeout},
+        {"a queue that cannot be read", 3, {.queueUnknown = true},
+            "Port 3 (COM3) failed after the frame was handed over; it may not have been sent "
+            "completely (Windows error 22).",
+            "open \\\\.\\COM3, " + std::string(setRaw) + ", write 2 within 1000 ms, "
+                + restoredAfterPurge},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        ScriptedPort port(row.script);
+        const DCB own = port.state;
+        const COMMTIMEOUTS ownTimeouts = port.timeouts;
+        Win32SerialLine line(port.Environment());
+        std::string message;
+        FailureReason reason = FailureReason::Other;
+        try {
+            line.SetPortNumber(row.port);
+            line.SetSettings("2400,N,8,1");
+            line.Open();
+            constexpr std::array<std::uint8_t, 2> frame {0x07, 0xA0};
+            line.Write(frame);
+            line.Close();
+        } catch (const ActionError &error) {
+            message = error.message();
+            reason = error.reason();
+        }
+        CHECK(message == row.message);
+        CHECK(reason == row.reason);
+        CHECK(port.log == row.log);
+        CHECK_FALSE(line.IsOpen());
+        if (port.log.find("set 2400") != std::string::npos) {
+            CHECK(StateText(port.state) == StateText(own));
+            CHECK(port.timeouts.WriteTotalTimeoutConstant == ownTimeouts.WriteTotalTimeoutConstant);
+        }
+        // Whatever happens, the port is let go within the deadline from the write.
+        if (port.writeStarted != Clock::time_point {})
+            CHECK(port.released - port.writeStarted <= SendTimeout + 2ms);
+    }
+}
+
+TEST_CASE("While the port is held, the driver writes without a limit of its own")
+{
+    ScriptedPort port;
+    Win32SerialLine line(port.Environment());
+    line.SetPortNumber(3);
+    line.Open();
+    CHECK(port.timeouts.WriteTotalTimeoutConstant == 0);
+    CHECK(port.timeouts.WriteTotalTimeoutMultiplier == 0);
+    CHECK(port.timeouts.ReadIntervalTimeout == MAXDWORD);
+    line.Close();
+    CHECK(port.timeouts.WriteTotalTimeoutConstant == 9);
+}
