@@ -13,8 +13,10 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -271,6 +273,11 @@ std::optional<int> OpenerOf(const std::string &devicePath, const SharingPlaces &
     struct stat wanted = {};
     if (::stat(devicePath.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode))
         return std::nullopt;
+    // Every devpts instance (a container's, a sandbox's) numbers its terminals from 0 under the
+    // same device numbers, so a pseudo-terminal is told apart by the instance that holds it too.
+    struct statfs system = {};
+    const bool onDevpts
+        = ::statfs(devicePath.c_str(), &system) == 0 && system.f_type == DEVPTS_SUPER_MAGIC;
     std::error_code error;
     const auto options = fs::directory_options::skip_permission_denied;
     for (auto process = fs::directory_iterator(places.proc, options, error);
@@ -284,7 +291,8 @@ std::optional<int> OpenerOf(const std::string &devicePath, const SharingPlaces &
              !fdError && fd != fs::directory_iterator(); fd.increment(fdError)) {
             struct stat target = {};
             if (::stat(fd->path().c_str(), &target) == 0 && S_ISCHR(target.st_mode)
-                && target.st_rdev == wanted.st_rdev)
+                && target.st_rdev == wanted.st_rdev
+                && (!onDevpts || target.st_dev == wanted.st_dev))
                 return pid;
         }
     }

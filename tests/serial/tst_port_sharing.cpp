@@ -12,8 +12,11 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -87,6 +90,32 @@ std::function<bool()> Opens(const std::string &path, int lock = 0)
     return [path, lock] {
         const int handle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         return handle >= 0 && (lock == 0 || ::flock(handle, lock) == 0);
+    };
+}
+
+// Opens, in a devpts instance of its own (as a container or a sandbox has), the terminal that
+// has the same number there as the given one has here: same device number, another terminal.
+std::function<bool()> OpensTwinIn(const std::string &path, const std::string &mountPoint)
+{
+    return [path, mountPoint] {
+        const std::string number = path.substr(path.rfind('/') + 1);
+        if (::unshare(CLONE_NEWNS) != 0
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("devpts", mountPoint.c_str(), "devpts", 0, "newinstance,ptmxmode=0666") != 0)
+            return false;
+        const std::string multiplexer = mountPoint + "/ptmx";
+        for (int opened = 0; opened < 1000; ++opened) {
+            const int master = ::open(multiplexer.c_str(), O_RDWR | O_NOCTTY);
+            int index = -1;
+            if (master < 0 || ::ioctl(master, TIOCGPTN, &index) != 0)
+                return false;
+            if (std::to_string(index) == number) {
+                int unlock = 0;
+                ::ioctl(master, TIOCSPTLCK, &unlock);
+                return Opens(mountPoint + "/" + number)();
+            }
+        }
+        return false;
     };
 }
 
@@ -503,6 +532,8 @@ void TestPortSharing::openerOfFromTheSystem_data()
     QTest::newRow("the device through a link") << "link" << true;
     QTest::newRow("another node of the same device") << "node" << true;
     QTest::newRow("only we have it open") << "path" << false;
+    QTest::newRow("a terminal of the same number in another devpts instance: not it")
+        << "twin" << false;
 }
 
 void TestPortSharing::openerOfFromTheSystem()
@@ -526,6 +557,13 @@ void TestPortSharing::openerOfFromTheSystem()
     if (childOpens) {
         child = std::make_unique<Holder>(Opens(port.devicePath()));
         QVERIFY(child->pid() > 0);
+    }
+    std::unique_ptr<Holder> twin;
+    if (asked == "twin") {
+        if (::geteuid() != 0)
+            QSKIP("needs root to mount a devpts instance of its own");
+        twin = std::make_unique<Holder>(OpensTwinIn(port.devicePath(), nodes.path().toStdString()));
+        QVERIFY(twin->pid() > 0);
     }
 
     const std::optional<int> opener = OpenerOf(askedPath);
