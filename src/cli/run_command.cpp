@@ -10,14 +10,15 @@
 namespace ostrim {
 namespace {
 
-// "Sent 07 A0 to port 2 (/dev/ttyUSB0)"; a device named on the command line has no port number.
+// "Sent 07 A0 to port 2 (/dev/ttyUSB0)"; a device named on the command line has no port number,
+// and is named as the line knows it ("COM3" for "\\.\com3"), else as it was given.
 std::string SentReport(const ActionOutcome &sent, const std::string &device)
 {
     char frame[8];
     std::snprintf(frame, sizeof frame, "%02X %02X", sent.frame[0], sent.frame[1]);
     std::string report = "Sent " + std::string(frame) + " to ";
     if (!device.empty())
-        return report + device + "\n";
+        return report + (sent.device.empty() ? device : sent.device) + "\n";
     report += "port " + std::to_string(sent.portNumber);
     return report + (sent.device.empty() ? "" : " (" + sent.device + ")") + "\n";
 }

@@ -38,11 +38,6 @@ struct TerminalDriver
     std::function<int(int handle)> discardOutput = SystemDiscardOutput;
 };
 
-struct OneDevice
-{
-    std::string path;
-};
-
 // Everything outside the process that the line consults; tests point it at their own.
 struct LineEnvironment
 {

@@ -21,6 +21,13 @@ inline std::string NotSentInTimeText()
         + (seconds == 1 ? " second" : " seconds") + ", so it was discarded";
 }
 
+// A line that sends to this one device, whatever port number it is given: a name the user gave
+// instead of a number. Its messages name the device alone, since it has no number in the list.
+struct OneDevice
+{
+    std::string path;
+};
+
 // One serial port, opened for a single write and closed again. Every refusal is thrown as an
 // ActionError of kind SerialLine, with a message that says what is wrong, and a reason by which
 // the face that shows it chooses what to tell the user to do.

@@ -198,6 +198,14 @@ std::optional<int> ComNumber(std::string_view name)
     return number;
 }
 
+std::optional<int> ComDeviceNumber(std::string_view name)
+{
+    constexpr std::string_view deviceNamespace = "\\\\.\\";
+    if (name.starts_with(deviceNamespace))
+        name.remove_prefix(deviceNamespace.size());
+    return ComNumber(name);
+}
+
 std::vector<PortDetails> Win32Ports(const Win32PortRecord &record)
 {
     std::map<int, PortDetails> ports;

@@ -29,6 +29,8 @@ struct Win32PortRecord
 
 // n for "COMn" (any case), with n from 1 to 255; nothing for any other name.
 std::optional<int> ComNumber(std::string_view name);
+// The same, also for the port's name in the device namespace, "\\.\COMn".
+std::optional<int> ComDeviceNumber(std::string_view name);
 
 // The COM ports in the record, once each, in COM-number order (COM2 before COM10), with the
 // friendly name (less its own "(COMn)"), the manufacturer and the USB vendor and product where

@@ -186,6 +186,11 @@ Win32SerialLine::Win32SerialLine(Win32LineEnvironment environment)
     : m_environment(std::move(environment))
 { }
 
+Win32SerialLine::Win32SerialLine(OneDevice device, Win32LineEnvironment environment)
+    : m_environment(std::move(environment))
+    , m_oneDevice(std::move(device.path))
+{ }
+
 Win32SerialLine::~Win32SerialLine()
 {
     if (IsOpen())
@@ -219,9 +224,10 @@ void Win32SerialLine::Open()
 {
     if (IsOpen())
         FailOnPort(FailureReason::Other, "is already open", ERROR_BUSY);
-    m_device = "COM" + std::to_string(m_portNumber);
+    const int number = NumberToOpen();
+    m_device = "COM" + std::to_string(number);
     // The device namespace's own name: plain "COM10" and above name no device.
-    const HANDLE handle = m_environment.driver.open(L"\\\\.\\COM" + std::to_wstring(m_portNumber));
+    const HANDLE handle = m_environment.driver.open(L"\\\\.\\COM" + std::to_wstring(number));
     if (handle == INVALID_HANDLE_VALUE)
         FailToOpen(::GetLastError());
     m_handle = handle;
@@ -238,7 +244,7 @@ void Win32SerialLine::FailToOpen(DWORD error) const
     case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
         Fail(FailureReason::Missing,
-            "Port " + std::to_string(m_portNumber) + " does not exist. "
+            (m_oneDevice ? m_device : "Port " + std::to_string(m_portNumber)) + " does not exist. "
                 + Win32PortsSummary(m_environment.ports()),
             error);
     case ERROR_ACCESS_DENIED: // what an open without sharing meets while another program holds it
@@ -381,8 +387,23 @@ bool Win32SerialLine::IsOpen() const
     return m_handle != INVALID_HANDLE_VALUE;
 }
 
+// A name that is no COM port is refused before anything is opened: "\\.\" reaches every device
+// of the system, and a file name would be written to as if it were a port.
+int Win32SerialLine::NumberToOpen() const
+{
+    if (!m_oneDevice)
+        return m_portNumber;
+    if (const std::optional<int> number = ComDeviceNumber(*m_oneDevice))
+        return *number;
+    Fail(FailureReason::Other,
+        "\"" + *m_oneDevice + "\" is not the name of a COM port, such as COM3.",
+        ERROR_INVALID_NAME);
+}
+
 std::string Win32SerialLine::PortName() const
 {
+    if (m_oneDevice)
+        return m_device.empty() ? *m_oneDevice : m_device;
     return "Port " + std::to_string(m_portNumber) + " (COM" + std::to_string(m_portNumber) + ")";
 }
 

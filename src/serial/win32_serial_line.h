@@ -72,6 +72,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     explicit Win32SerialLine(Win32LineEnvironment environment = {});
+    // A line on that one port, "COMn" or "\\.\COMn" in any case, whatever port number it is
+    // given; its messages name it "COMn" alone. Any other name is refused when it is opened.
+    explicit Win32SerialLine(OneDevice device, Win32LineEnvironment environment = {});
     ~Win32SerialLine() override;
     Win32SerialLine(const Win32SerialLine &) = delete;
     Win32SerialLine &operator=(const Win32SerialLine &) = delete;
@@ -87,6 +90,7 @@ public:
 
 private:
     std::string PortName() const;
+    int NumberToOpen() const;
     [[noreturn]] void Fail(FailureReason reason, const std::string &message, DWORD error) const;
     [[noreturn]] void FailOnPort(FailureReason reason, const std::string &what, DWORD error) const;
     [[noreturn]] void FailToOpen(DWORD error) const;
@@ -100,6 +104,7 @@ private:
 
     Win32LineEnvironment m_environment;
     std::int16_t m_portNumber = 1;
+    std::optional<std::string> m_oneDevice; // as the user named it
     LineSettings m_settings;
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     std::optional<DCB> m_savedState; // the port's own, given back when it is released

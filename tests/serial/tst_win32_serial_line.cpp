@@ -180,6 +180,7 @@ TEST_CASE("The line claims a COM port alone, sends within one deadline, and give
         std::string message;
         std::string log;
         FailureReason reason = FailureReason::Other;
+        std::string device {}; // given by name instead of the port number
     };
     const std::string sent = std::string("open \\\\.\\COM3, ") + std::string(setRaw)
         + ", write 2 within 1000 ms, set 9600 E72 binary DTR not on RTS not on handshake altered "
@@ -233,13 +234,29 @@ TEST_CASE("The line claims a COM port alone, sends within one deadline, and give
             "completely (Windows error 22).",
             "open \\\\.\\COM3, " + std::string(setRaw) + ", write 2 within 1000 ms, "
                 + restoredAfterPurge},
+        {"by name, whatever the port number", 1, {}, "", sent, FailureReason::Other, "com3"},
+        {"by its device name", 1, {}, "",
+            "open \\\\.\\COM12, " + std::string(setRaw)
+                + ", write 2 within 1000 ms, set 9600 E72 "
+                  "binary DTR not on RTS not on handshake altered bytes, close",
+            FailureReason::Other, "\\\\.\\COM12"},
+        {"by name, held: named alone", 1, {.openError = ERROR_ACCESS_DENIED},
+            "COM3 is in use by another program.", "open \\\\.\\COM3", FailureReason::InUse, "COM3"},
+        {"by name, missing: named alone", 1, {.openError = ERROR_FILE_NOT_FOUND},
+            "COM5 does not exist. This system has 2 serial ports: COM1, COM3 (USB Serial Port)",
+            "open \\\\.\\COM5", FailureReason::Missing, "COM5"},
+        {"a name that is no COM port is never opened", 1, {},
+            "\"\\\\.\\PhysicalDrive0\" is not the name of a COM port, such as COM3.", "",
+            FailureReason::Other, "\\\\.\\PhysicalDrive0"},
     };
     for (const Row &row : rows) {
         INFO(row.name);
         ScriptedPort port(row.script);
         const DCB own = port.state;
         const COMMTIMEOUTS ownTimeouts = port.timeouts;
-        Win32SerialLine line(port.Environment());
+        Win32SerialLine line = row.device.empty()
+            ? Win32SerialLine(port.Environment())
+            : Win32SerialLine(OneDevice {row.device}, port.Environment());
         std::string message;
         FailureReason reason = FailureReason::Other;
         try {
