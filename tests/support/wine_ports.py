@@ -1,0 +1,125 @@
+"""COM ports that Wine maps to pseudo-terminals, for the drivers that run Windows programs on them.
+
+Used only inside scripts/wine-sandbox.sh --driver, whose /dev has no serial device and whose
+devpts is its own: check_sandbox() refuses to go on anywhere else.
+"""
+import glob
+import os
+import pty
+import select
+import subprocess
+import sys
+import termios
+
+WINE = os.environ.get("OSTRIM_WINE", "")
+PREFIX = os.environ.get("WINEPREFIX", "")
+
+
+def fail(text):
+    print(f"{os.path.basename(sys.argv[0])}: {text}", file=sys.stderr)
+    sys.exit(1)
+
+
+def wine(*arguments, stdin=None, env=None):
+    return subprocess.run([WINE, *arguments], capture_output=True, text=True, input=stdin,
+                          env=env)
+
+
+def check_sandbox():
+    """No serial device here, and a prefix made: a test of a missing port must not find one."""
+    if os.environ.get("OSTRIM_WINE_SANDBOX") != "1" or not WINE or not PREFIX:
+        fail("runs only inside scripts/wine-sandbox.sh --driver")
+    serial = [path for pattern in ("/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*")
+              for path in glob.glob(pattern)]
+    if serial:
+        fail(f"serial devices in the sandbox: {serial}")
+    if wine("wineboot", "--init").returncode != 0:
+        fail("cannot make the Wine prefix")
+
+
+def stop_wine_server():
+    server = os.path.join(os.path.dirname(WINE), "wineserver")
+    subprocess.run([server, "-k"], capture_output=True)
+    subprocess.run([server, "-w"], capture_output=True)
+
+
+def com_links():
+    folder = os.path.join(PREFIX, "dosdevices")
+    return {name: os.readlink(os.path.join(folder, name))
+            for name in os.listdir(folder) if name.lower().startswith("com")}
+
+
+def open_terminals(numbers):
+    """A pseudo-terminal for each COM number: {number: (master, slave, slave's path)}."""
+    terminals = {}
+    for number in numbers:
+        master, slave = pty.openpty()
+        terminals[number] = (master, slave, os.ttyname(slave))
+    return terminals
+
+
+def map_ports(terminals):
+    """Only our ports, and no link left from an earlier run: Wine keeps one per COM port in the
+    prefix, and a stale one would point at whatever pseudo-terminal now has its number."""
+    wine("reg", "delete", r"HKLM\Software\Wine\Ports", "/f")
+    for number, (_, _, name) in terminals.items():
+        if wine("reg", "add", r"HKLM\Software\Wine\Ports", "/v", f"COM{number}", "/d", name,
+                "/f").returncode != 0:
+            fail(f"cannot map COM{number}")
+    stop_wine_server()
+    for name in com_links():
+        os.remove(os.path.join(PREFIX, "dosdevices", name))
+    # Wine's mount manager makes the links again as the server starts.
+    wine("cmd", "/c", "exit")
+    expected = {f"com{number}": name for number, (_, _, name) in terminals.items()}
+    if com_links() != expected:
+        fail(f"COM ports {com_links()}, not only the mapped {expected}")
+
+
+def settings(terminal):
+    """Speed, parity, data and stop bits as "2400 N81", then any handshake or processing."""
+    iflag, oflag, cflag, _, ispeed, ospeed, _ = termios.tcgetattr(terminal)
+    size = {termios.CS5: "5", termios.CS6: "6", termios.CS7: "7", termios.CS8: "8"}
+    speeds = {termios.B2400: "2400", termios.B9600: "9600"}
+    parity = "N" if not cflag & termios.PARENB else "O" if cflag & termios.PARODD else "E"
+    text = speeds.get(ospeed, "?") + (" " if ispeed == ospeed else "/? ") + parity
+    text += size[cflag & termios.CSIZE] + ("2" if cflag & termios.CSTOPB else "1")
+    if cflag & termios.CRTSCTS:
+        text += " rts/cts"
+    if iflag & (termios.IXON | termios.IXOFF):
+        text += " xon/xoff"
+    if oflag & termios.OPOST:
+        text += " processed"
+    return text
+
+
+def leave_as_another_program(terminal):
+    """9600 7E2 with both handshakes and output processing, as the port's own state."""
+    iflag, oflag, cflag, lflag, _, _, cc = termios.tcgetattr(terminal)
+    cflag = (cflag & ~termios.CSIZE) | termios.CS7 | termios.PARENB | termios.CSTOPB
+    cflag |= termios.CRTSCTS
+    attributes = [iflag | termios.IXON | termios.IXOFF, oflag | termios.OPOST | termios.ONLCR,
+                  cflag & ~termios.PARODD, lflag & ~(termios.ECHO | termios.ICANON),
+                  termios.B9600, termios.B9600, cc]
+    termios.tcsetattr(terminal, termios.TCSANOW, attributes)
+
+
+def own_settings(terminal):
+    """What a Win32 line must give back: a DCB has no output processing to give back, as
+    Windows ports have none; everything a DCB holds comes back. A pseudo-terminal is always 8
+    bits without parity."""
+    return settings(terminal).replace(" processed", "")
+
+
+def received(master, wait=0.3):
+    """What reached the terminal so far, as hex bytes, or "nothing"."""
+    data = b""
+    while select.select([master], [], [], wait)[0]:
+        try:
+            chunk = os.read(master, 256)
+        except OSError:
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data.hex(" ") or "nothing"
