@@ -79,7 +79,8 @@ clean-room:
 	@bash scripts/install-deps.sh package
 	@bash scripts/clean-room.sh
 
-# The core and its tests for 64-bit Windows, cross-built with MinGW-w64 and linked statically;
+# The programs and their tests for 64-bit Windows, cross-built with MinGW-w64 and linked
+# statically, and the zip for Windows users, $(WINDOWS_BUILD)/ostrim-<version>-windows-x64.zip;
 # needs no Qt. `make test-windows` runs the tests under Wine, which only ever runs inside
 # scripts/wine-sandbox.sh: a /dev of its own with no serial device, a prefix in the build folder.
 WINDOWS_BUILD ?= build-windows
@@ -87,6 +88,7 @@ windows:
 	@bash scripts/install-deps.sh windows
 	@cmake -S . -B $(WINDOWS_BUILD) --toolchain cmake/mingw-w64-x86_64.cmake $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@ls $(WINDOWS_BUILD)/ostrim-*-windows-x64.zip
 
 test-windows: windows
 	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -28,7 +28,9 @@ if [[ ${1:-} == windows ]]; then
   packages=(cmake make doctest-dev libcli11-dev g++-mingw-w64-x86-64-posix wine64 python3
     # The icon writer, built for this machine; a display for the window's tests, and netpbm to
     # cut the screenshots from it.
-    g++ pkg-config libxpm-dev libpng-dev xvfb netpbm)
+    g++ pkg-config libxpm-dev libpng-dev xvfb netpbm
+    # Marlett, for the caption buttons in the screenshots.
+    fonts-wine)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then

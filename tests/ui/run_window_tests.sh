@@ -4,8 +4,18 @@
 # other tests' Wine runs share the build's prefix and have no display.
 #
 #   run_window_tests.sh SANDBOX WINEPREFIX PROGRAM [ARGUMENT...]
+#   run_window_tests.sh --driver SANDBOX WINEPREFIX DRIVER [ARGUMENT...]
+#
+# With --driver, DRIVER is a native program run in the sandbox with the display (see
+# wine-sandbox.sh --driver); it readies the prefix itself, since the Wine server it talks to is
+# its own.
 set -euo pipefail
 
+driver=
+if [[ $1 == --driver ]]; then
+  driver=--driver
+  shift
+fi
 sandbox=$1 prefix=$2
 shift 2
 scratch=$(mktemp -d)
@@ -30,6 +40,10 @@ for _ in $(seq 100); do
 done
 display=:$(head -n1 "$scratch/display")
 
+if [[ -n $driver ]]; then
+  "$sandbox" --display "$display" --driver "$prefix" "$@"
+  exit
+fi
 run() { "$sandbox" --display "$display" "$prefix" "$@"; }
 run wineboot --init
 # A desktop of Wine's own inside the display: no window manager is needed to place, activate and
