@@ -13,9 +13,9 @@
 # Windows program or one of Wine's own, such as wineboot. With --driver, DRIVER is a native
 # program run inside the same sandbox instead, with OSTRIM_WINE naming the Wine to start Windows
 # programs with: a test that makes pseudo-terminals in the sandbox's devpts, maps COM ports to
-# them and watches them from the Linux side while Wine holds them. A driver also gets a /tmp of
-# its own, so that the Wine server it talks to is one started in this sandbox, opening this
-# sandbox's devices, and never one that lingers from another.
+# them and watches them from the Linux side while Wine holds them. A driver also gets a Wine
+# server folder (/tmp/.wine-UID) of its own, so that the Wine server it talks to is one started
+# in this sandbox, opening this sandbox's devices, and never one that lingers from another.
 #
 # Wine gets no display unless --display names one, an X server that the caller started for it
 # (the window's tests start an Xvfb); it is reached through its abstract socket, outside /dev and
@@ -55,7 +55,13 @@ sandbox() {
   mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 wine-sandbox-pts /dev/pts
   ln -s pts/ptmx /dev/ptmx
   mount -t tmpfs -o mode=1777,nosuid,nodev wine-sandbox-shm /dev/shm
-  [[ -z $driver ]] || mount -t tmpfs -o mode=1777,nosuid,nodev wine-sandbox-tmp /tmp
+  # Wine servers meet their clients in /tmp/.wine-UID; a folder of the driver's own there, and not
+  # a /tmp of its own, which would hide a build tree that lies under /tmp.
+  if [[ -n $driver ]]; then
+    local servers=/tmp/.wine-$EUID
+    mkdir -p -m 0700 "$servers"
+    mount -t tmpfs -o mode=0700,nosuid,nodev wine-sandbox-servers "$servers"
+  fi
 
   # Before Wine starts: no serial device under any name, and nothing but the above.
   shopt -s nullglob

@@ -11,15 +11,27 @@ constexpr char Description[]
     = "Switches the four outputs of an addressed output board on a serial port (2400 baud, 8N1).\n"
       "Without arguments, opens the window.";
 
+// What --device takes where the program runs: a device's path here, a COM port's name on Windows.
+#ifdef _WIN32
+constexpr char DeviceExample[] = "COM3";
+constexpr char DeviceValue[] = "<name>";
+constexpr char DeviceHelp[] = "Send to the COM port <name> instead, e.g. COM3,\nas Device Manager "
+                              "names it.";
+#else
+constexpr char DeviceExample[] = "/dev/serial/by-id/usb-FTDI_FT232R_A9X1-if00-port0";
+constexpr char DeviceValue[] = "<path>";
+constexpr char DeviceHelp[] = "Send to the serial device <path> instead, e.g. a\nname under "
+                              "/dev/serial/by-id, which stays the same\nwhen adapters are plugged "
+                              "in another order.";
+#endif
+
 constexpr char ExitCodes[] = "Exit codes:\n"
                              "  0  the frame was sent (or the help, version or port list shown)\n"
                              "  1  nothing was sent: the message on standard error says why\n"
                              "  2  the command line was not understood\n"
                              "\nExamples:\n"
                              "  ostrim --list-ports\n"
-                             "  ostrim --port 1 --address 7 --on 1,3\n"
-                             "  ostrim --device /dev/serial/by-id/usb-FTDI_FT232R_A9X1-if00-port0 "
-                             "-a 7 -o 2\n";
+                             "  ostrim --port 1 --address 7 --on 1,3\n";
 
 // Each value option keeps every value given, so that one given twice is told rather than one of
 // the values silently taken; each flag is counted.
@@ -56,7 +68,7 @@ void Declare(CLI::App &app, Options &options)
 {
     app.set_help_flag(); // ours: the help is a text to print, and wins over a usage error
     app.allow_extras(); // told in our own words below
-    app.footer(ExitCodes);
+    app.footer(std::string(ExitCodes) + "  ostrim --device " + DeviceExample + " -a 7 -o 2\n");
     // Room for the longest option; the descriptions break their own lines to fit 80 columns.
     app.get_formatter()->column_width(26);
     options.help = AddFlag(app, "-h,--help", "Show this help and exit.");
@@ -65,9 +77,7 @@ void Declare(CLI::App &app, Options &options)
         "List the serial ports by number, with what the\nsystem knows of them.");
     AddValue(app, options, "-p,--port", options.port, "<number>",
         "Send to serial port <number> (see --list-ports).");
-    AddValue(app, options, "-d,--device", options.device, "<path>",
-        "Send to the serial device <path> instead, e.g. a\nname under /dev/serial/by-id, which "
-        "stays the same\nwhen adapters are plugged in another order.");
+    AddValue(app, options, "-d,--device", options.device, DeviceValue, DeviceHelp);
     AddValue(app, options, "-a,--address", options.address, "<number>",
         "The board's address, 1 to 255.");
     AddValue(app, options, "-o,--on", options.on, "<list>",
