@@ -61,7 +61,7 @@ inside() {
     installed() { as_root dpkg-query -W -f '${Status}\n' | grep -c 'install ok installed'; }
     downloaded() { as_root sh -c 'cat /var/cache/apt/archives/*.deb 2>/dev/null | wc -c'; }
 
-    local step start
+    local start
     if [[ $pass == bookworm-benchmark ]]; then
         start=$SECONDS
         { as_root apt-get update -qq && as_root apt-get install -y -qq libbenchmark-dev; } \
@@ -70,17 +70,21 @@ inside() {
         say "$pass: libbenchmark-dev installed first ($(seconds_since "$start") s)"
     fi
 
-    local packages_before bytes_before
-    packages_before=$(installed)
-    bytes_before=$(downloaded)
-    start=$SECONDS
-    if ! as_user 'make test' >"$logs/$pass-make-test.log" 2>&1; then
-        tail -60 "$logs/$pass-make-test.log"
-        fail "$pass: make test failed (whole log: $logs/$pass-make-test.log)"
-    fi
-    say "$pass: make test passed in $(seconds_since "$start") s;" \
-        "$(($(installed) - packages_before)) packages installed," \
-        "$((($(downloaded) - bytes_before) / 1048576)) MiB downloaded"
+    # A make target as the user runs it, with its time and what it installed.
+    measured_make() {
+        local target=$1 log=$logs/$pass-make-$1.log start=$SECONDS packages bytes
+        packages=$(installed)
+        bytes=$(downloaded)
+        if ! as_user "make $target" >"$log" 2>&1; then
+            tail -60 "$log"
+            fail "$pass: make $target failed (whole log: $log)"
+        fi
+        say "$pass: make $target passed in $(seconds_since "$start") s;" \
+            "$(($(installed) - packages)) packages installed," \
+            "$((($(downloaded) - bytes) / 1048576)) MiB downloaded"
+    }
+
+    measured_make test
     grep -E 'tests passed|left out' "$logs/$pass-make-test.log" | sed "s/^/clean-room: $pass:   /"
 
     # The program must come up and stay up; the offscreen platform stands in for a display.
@@ -105,18 +109,7 @@ inside() {
         "error output empty ($(seconds_since "$start") s)"
 
     # The Windows build from the same set-up, once: its own tests need root, for Wine's sandbox.
-    if [[ $pass == bookworm ]]; then
-        start=$SECONDS
-        packages_before=$(installed)
-        bytes_before=$(downloaded)
-        if ! as_user 'make windows' >"$logs/$pass-make-windows.log" 2>&1; then
-            tail -40 "$logs/$pass-make-windows.log"
-            fail "$pass: make windows failed (whole log: $logs/$pass-make-windows.log)"
-        fi
-        say "$pass: make windows built in $(seconds_since "$start") s;" \
-            "$(($(installed) - packages_before)) packages installed," \
-            "$((($(downloaded) - bytes_before) / 1048576)) MiB downloaded"
-    fi
+    [[ $pass != bookworm ]] || measured_make windows
 }
 
 if [[ ${1:-} == --inside ]]; then

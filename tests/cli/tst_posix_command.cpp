@@ -1,5 +1,6 @@
 #include "action_fixtures.h"
 #include "cli/posix_command_system.h"
+#include "hex_text.h"
 #include "pseudo_terminal.h"
 #include "table_test.h"
 
@@ -116,13 +117,7 @@ TEST_CASE("A frame goes to the port by number or to the device by path, and a re
         CHECK(ran.err == named(std::string(row.err)));
         const std::vector<std::uint8_t> received
             = row.wire.empty() ? board.readAll(100ms) : board.read(2);
-        std::string wire;
-        for (const std::uint8_t byte : received) {
-            char shown[4];
-            std::snprintf(shown, sizeof shown, wire.empty() ? "%02X" : " %02X", byte);
-            wire += shown;
-        }
-        CHECK(wire == row.wire);
+        CHECK(HexText(received) == row.wire);
     }
 }
 

@@ -1,8 +1,8 @@
 #include "cli/run_command.h"
+#include "hex_text.h"
 #include "ostrim_version.h"
 #include "table_test.h"
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -32,12 +32,7 @@ public:
     }
     void Write(std::span<const std::uint8_t> bytes) override
     {
-        for (const std::uint8_t byte : bytes) {
-            char shown[4];
-            std::snprintf(shown, sizeof shown, "%02X ", byte);
-            m_wire += shown;
-        }
-        m_wire += "to " + Device();
+        m_wire += HexText(bytes) + " to " + Device();
     }
     void Close() override { m_open = false; }
     bool IsOpen() const override { return m_open; }

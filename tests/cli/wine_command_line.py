@@ -15,8 +15,8 @@ import tempfile
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from wine_ports import (WINE, check_sandbox, leave_as_another_program, map_ports,  # noqa: E402
-                        open_terminals, own_settings, received, stop_wine_server)
+from wine_ports import (WINE, Checks, check_sandbox, leave_as_another_program, map_ports,  # noqa: E402
+                        open_terminals, own_settings, received)
 
 import subprocess  # noqa: E402
 
@@ -61,11 +61,7 @@ def main():
     for _, slave, _ in terminals.values():
         leave_as_another_program(slave)
     own = {number: own_settings(slave) for number, (_, slave, _) in terminals.items()}
-    failures = []
-
-    def check(name, got, expected):
-        if got != expected:
-            failures.append(f"{name}:\n  got      {got!r}\n  expected {expected!r}")
+    check = Checks()
 
     for name, arguments, code, out, err, on3, on12 in rows:
         check(name, ostrim(folder, arguments), (code, out, err))
@@ -82,11 +78,7 @@ def main():
             "Ostrim.exe is missing: the window's program belongs beside ostrim.com.\n")),
             (1, "", True))
 
-    stop_wine_server()
-    for failure in failures:
-        print(failure, file=sys.stderr)
-    print(f"{len(rows) + 1} rows, {len(failures)} failures")
-    sys.exit(1 if failures else 0)
+    check.finish(len(rows) + 1)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
+#include "hex_text.h"
 #include "output/output_command.h"
 #include "table_test.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -63,12 +63,7 @@ TEST_CASE("The frame is the address byte, then the mask byte; the address is che
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        const auto call = [&] {
-            const Frame frame = OutputCommand(row.address, row.mask);
-            char shown[8];
-            std::snprintf(shown, sizeof shown, "%02X %02X", frame[0], frame[1]);
-            return std::string(shown);
-        };
+        const auto call = [&] { return HexText(OutputCommand(row.address, row.mask)); };
         CHECK(Outcome(call) == row.outcome);
         if (!row.blamed.empty())
             CHECK(Message(call).find(" " + std::string(row.blamed) + " ") != std::string::npos);

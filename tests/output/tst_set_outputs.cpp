@@ -1,8 +1,8 @@
+#include "hex_text.h"
 #include "output/set_outputs.h"
 #include "serial/serial_line.h"
 #include "table_test.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -86,13 +86,7 @@ public:
     }
     void Write(std::span<const std::uint8_t> bytes) override
     {
-        std::string written = "write";
-        for (const std::uint8_t byte : bytes) {
-            char shown[4];
-            std::snprintf(shown, sizeof shown, " %02X", byte);
-            written += shown;
-        }
-        m_log.Add(written);
+        m_log.Add("write " + HexText(bytes));
         FailIf("write");
     }
     void Close() override

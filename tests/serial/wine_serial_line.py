@@ -15,8 +15,8 @@ import termios
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from wine_ports import (WINE, check_sandbox, leave_as_another_program, map_ports,  # noqa: E402
-                        open_terminals, own_settings, received, settings, stop_wine_server, wine)
+from wine_ports import (WINE, Checks, check_sandbox, leave_as_another_program, map_ports,  # noqa: E402
+                        open_terminals, own_settings, received, settings, wine)
 
 MAPPED = (3, 12)  # a port below 10, and one that needs the \\.\ name
 MISSING = 5
@@ -47,11 +47,7 @@ def main():
     terminals = open_terminals(MAPPED)
     map_ports(terminals)
 
-    failures = []
-
-    def check(name, got, expected):
-        if got != expected:
-            failures.append(f"{name}:\n  got      {got!r}\n  expected {expected!r}")
+    check = Checks()
 
     check("port list", wine(probe, "list").stdout.replace("\r\n", "\n"),
           "3 = COM3\n12 = COM12\n")
@@ -79,11 +75,7 @@ def main():
         termios.tcflow(slave, termios.TCOON)
         check(f"{name}: on the wire", received(master), wire)
 
-    stop_wine_server()
-    for failure in failures:
-        print(failure, file=sys.stderr)
-    print(f"{len(rows) + 1} rows, {len(failures)} failures")
-    sys.exit(1 if failures else 0)
+    check.finish(len(rows) + 1)
 
 
 if __name__ == "__main__":

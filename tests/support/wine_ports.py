@@ -123,3 +123,21 @@ def received(master, wait=0.3):
             break
         data += chunk
     return data.hex(" ") or "nothing"
+
+
+class Checks:
+    """A driver's comparisons: every mismatch is kept, and all are told when the rows are done."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, name, got, expected):
+        if got != expected:
+            self.failures.append(f"{name}:\n  got      {got!r}\n  expected {expected!r}")
+
+    def finish(self, rows):
+        stop_wine_server()
+        for failure in self.failures:
+            print(failure, file=sys.stderr)
+        print(f"{rows} rows, {len(self.failures)} failures")
+        sys.exit(1 if self.failures else 0)

@@ -3,9 +3,9 @@
 //
 //   win32_window_fake_line.exe LOG_FILE
 
+#include "hex_text.h"
 #include "ui/win32_frm_main.h"
 
-#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -31,16 +31,7 @@ public:
         m_open = true;
         Record("Open");
     }
-    void Write(std::span<const std::uint8_t> bytes) override
-    {
-        std::string line = "Write";
-        for (const std::uint8_t byte : bytes) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02X", byte);
-            line += hex;
-        }
-        Record(line);
-    }
+    void Write(std::span<const std::uint8_t> bytes) override { Record("Write " + HexText(bytes)); }
     void Close() override
     {
         m_open = false;
