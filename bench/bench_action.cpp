@@ -8,11 +8,11 @@
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
-#include "serial/console.h"
-#include "serial/port_sharing.h"
-#include "serial/posix_serial_line.h"
-#include "serial/system_ports.h"
-#include "serial/terminal_settings.h"
+#include "serial/posix/console.h"
+#include "serial/posix/port_sharing.h"
+#include "serial/posix/posix_line_backend.h"
+#include "serial/posix/system_ports.h"
+#include "serial/posix/terminal_settings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -126,7 +126,8 @@ void PressAndSend(ostrim::SerialLine &line)
 void ActionCycle(benchmark::State &state)
 {
     DrainedTerminal board;
-    ostrim::PosixSerialLine line([&] { return std::vector<std::string> {board.devicePath()}; });
+    ostrim::SerialPortLine line
+        = ostrim::PosixLine([&] { return std::vector<std::string> {board.devicePath()}; });
     TimeEachPress(state, [&] {
         PressAndSend(line);
         return true; // a message would have ended the run
@@ -262,7 +263,8 @@ void PressBesideFloors(benchmark::State &state)
     DrainedTerminal claimed;
     DrainedTerminal byHand;
     const SameCalls sameCalls(byHand.devicePath());
-    ostrim::PosixSerialLine line([&] { return std::vector<std::string> {pressed.devicePath()}; });
+    ostrim::SerialPortLine line
+        = ostrim::PosixLine([&] { return std::vector<std::string> {pressed.devicePath()}; });
     std::vector<double> press;
     std::vector<double> floor;
     std::vector<double> claiming;
@@ -353,7 +355,8 @@ void PressWithPortList(benchmark::State &state)
         ostrim::SystemPortList fresh = ListingOnly(board.devicePath());
         if (listState == ListState::ListedInBackground)
             std::async(std::launch::async, [&fresh] { fresh(); }).wait();
-        ostrim::PosixSerialLine line(listState == ListState::Warm ? warm : fresh);
+        ostrim::SerialPortLine line
+            = ostrim::PosixLine(listState == ListState::Warm ? warm : fresh);
         const Clock::time_point start = Clock::now();
         PressAndSend(line);
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
@@ -377,13 +380,13 @@ void PressWithOutputStopped(benchmark::State &state)
     for (auto _ : state) {
         std::optional<Clock::time_point> writtenAt;
         ostrim::LineEnvironment environment;
-        environment.now = [&writtenAt] {
+        environment.clock.now = [&writtenAt] {
             const Clock::time_point now = Clock::now();
             if (!writtenAt)
                 writtenAt = now;
             return now;
         };
-        ostrim::PosixSerialLine line(
+        ostrim::SerialPortLine line = ostrim::PosixLine(
             [&] { return std::vector<std::string> {board.devicePath()}; }, environment);
         const Clock::time_point start = Clock::now();
         const ostrim::ActionOutcome outcome = ostrim::SetOutputs(FixedEntries(), line);

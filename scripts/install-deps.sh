@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
-  qt6-base-dev qt6-serialport-dev libgl-dev
+  qt6-base-dev libgl-dev
   # The core's tests and the command line's options, which build for Windows too.
   doctest-dev libcli11-dev
   clang libclang-rt-dev

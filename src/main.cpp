@@ -1,9 +1,9 @@
 #include "cli/command_line.h"
 #include "cli/posix_command_system.h"
 #include "ostrim_version.h"
-#include "ui/app_icon.h"
-#include "ui/frm_main.h"
-#include "ui/no_display_guard.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/frm_main.h"
+#include "ui/qt/no_display_guard.h"
 
 #include <optional>
 

@@ -1,32 +1,20 @@
 #include "cli/posix_command_system.h"
 
-#include "serial/failure_advice.h"
 #include "serial/port_details.h"
-#include "serial/posix_serial_line.h"
+#include "serial/posix/posix_line_backend.h"
 
 #include <iostream>
 
 namespace ostrim {
-namespace {
-
-// What the user can do, said for a shell: there is no button to press again.
-constexpr FaceWords terminalWords {
-    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
-
-} // namespace
-
 CommandSystem PosixCommandSystem(PortList ports, PortListing listing)
 {
     return {
         [ports = std::move(ports)](const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
-                return std::make_unique<PosixSerialLine>(ports);
-            return std::make_unique<PosixSerialLine>(OneDevice {device});
+                return std::make_unique<SerialPortLine>(PosixLine(ports));
+            return std::make_unique<SerialPortLine>(PosixLine(OneDevice {device}));
         },
-        [listing = std::move(listing)] { return PortListText(listing()); },
-        [](const std::string &message, const std::optional<ActionError> &failure) {
-            return WithAdvice(message, failure, terminalWords);
-        },
+        [listing = std::move(listing)] { return PortListText(listing(), noSerialPortText); },
     };
 }
 

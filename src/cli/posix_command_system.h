@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/run_command.h"
-#include "serial/system_ports.h"
+#include "serial/posix/system_ports.h"
 
 namespace ostrim {
 

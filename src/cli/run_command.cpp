@@ -2,6 +2,7 @@
 
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
+#include "serial/failure_advice.h"
 
 #include <cstdio>
 #include <ostream>
@@ -40,7 +41,7 @@ int SetOutputsOnLine(const CommandLine &commandLine, const CommandSystem &system
     const ActionOutcome outcome = SetOutputs(
         GivenEntries(commandLine.portText, commandLine.addressText, commandLine.outputs), *line);
     if (outcome.ending != Ending::Sent) {
-        PrintMessage(system.advised(outcome.message, outcome.failure), err);
+        PrintMessage(WithAdvice(outcome.message, outcome.failure, shellWords), err);
         return ExitCode::Message;
     }
     if (commandLine.verbose)

@@ -27,10 +27,6 @@ struct CommandSystem
     std::function<std::unique_ptr<SerialLine>(const std::string &device)> line;
     // The text --list-ports shows.
     std::function<std::string()> portList;
-    // The action's message, followed by what a shell's user can do about the failure it tells of.
-    std::function<std::string(
-        const std::string &message, const std::optional<ActionError> &failure)>
-        advised;
 };
 
 // Carries out a parsed command line, writing results to out and messages, each line as

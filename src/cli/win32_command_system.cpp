@@ -1,17 +1,12 @@
 #include "cli/win32_command_system.h"
 
-#include "serial/failure_advice.h"
-#include "serial/win32_ports.h"
+#include "serial/win32/win32_ports.h"
 
 #include <iostream>
 #include <vector>
 
 namespace ostrim {
 namespace {
-
-// What the user can do, said for a shell: there is no button to press again.
-constexpr FaceWords shellWords {
-    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
 
 // The folder this program file is in, wherever the user started it from.
 std::filesystem::path OwnFolder()
@@ -37,13 +32,10 @@ CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
     return {
         [environment](const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
-                return std::make_unique<Win32SerialLine>(environment);
-            return std::make_unique<Win32SerialLine>(OneDevice {device}, environment);
+                return std::make_unique<SerialPortLine>(Win32Line(environment));
+            return std::make_unique<SerialPortLine>(Win32Line(OneDevice {device}, environment));
         },
         [ports = environment.ports] { return Win32PortListText(ports()); },
-        [](const std::string &message, const std::optional<ActionError> &failure) {
-            return WithAdvice(message, failure, shellWords);
-        },
     };
 }
 

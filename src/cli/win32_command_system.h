@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/run_command.h"
-#include "serial/win32_serial_line.h"
+#include "serial/win32/win32_line_backend.h"
 
 #include <filesystem>
 

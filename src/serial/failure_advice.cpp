@@ -9,10 +9,7 @@ std::string Advice(const ActionError &failure, const FaceWords &words)
     case FailureReason::InUse:
         return std::string(words.closeHolder);
     case FailureReason::PermissionDenied:
-        if (failure.group().empty())
-            return {};
-        return "Join the group " + failure.group() + " (sudo usermod -aG " + failure.group()
-            + " $USER), then log out and in again.";
+        return SystemAdvice(failure);
     case FailureReason::Console:
         return "Ostrim does not write to the console. " + std::string(words.otherPort);
     case FailureReason::Timeout:

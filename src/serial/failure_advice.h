@@ -16,6 +16,16 @@ struct FaceWords
     std::string_view otherPort; // the port is the console
 };
 
+// What a window's user is told to do: they press a button to try again.
+inline constexpr FaceWords windowWords {"Close it and press again.", "Enter another port."};
+// What a shell's user is told to do: there is no button to press again.
+inline constexpr FaceWords shellWords {
+    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
+
+// What only this system's users can do about a failure, whatever face they use; empty where this
+// system has nothing to add.
+std::string SystemAdvice(const ActionError &failure);
+
 // The message, followed by what the user can do about the failure it tells of, chosen by the
 // failure's reason; the message alone where there is nothing to do but read it.
 std::string WithAdvice(

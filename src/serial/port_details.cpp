@@ -1,7 +1,6 @@
 #include "serial/port_details.h"
 
 #include "runtime/message_text.h"
-#include "serial/system_ports.h"
 
 #include <algorithm>
 #include <array>
@@ -60,14 +59,27 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
     return ports;
 }
 
-std::string PortListText(const std::vector<PortDetails> &ports)
+std::string PortListText(
+    const std::vector<PortDetails> &ports, std::string_view none, const PortNumbering &numbering)
 {
-    if (ports.empty()) {
-        return std::string(noSerialPortText) + "\n";
-    }
+    if (ports.empty())
+        return std::string(none) + "\n";
     std::string text;
+    for (std::size_t index = 0; index < ports.size(); ++index) {
+        const std::size_t number = numbering ? numbering(index, ports[index]) : index + 1;
+        text += PortLine(number, ports[index]) + "\n";
+    }
+    return text;
+}
+
+std::string PortsSummary(const std::vector<std::string> &ports, std::string_view none)
+{
+    if (ports.empty())
+        return std::string(none);
+    std::string text = "This system has " + std::to_string(ports.size())
+        + (ports.size() == 1 ? " serial port: " : " serial ports: ");
     for (std::size_t index = 0; index < ports.size(); ++index)
-        text += PortLine(index + 1, ports[index]) + "\n";
+        text += (index ? ", " : "") + ports[index];
     return text;
 }
 

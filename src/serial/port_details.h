@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrim {
@@ -28,11 +29,18 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
     const std::vector<PortDetails> &known,
     const std::function<bool(const std::string &)> &isConsole);
 
-// One line per port, numbered as the ports are, e.g.
+// The number the user gives for a port: its place in the list unless the system numbers its ports.
+using PortNumbering = std::function<std::size_t(std::size_t index, const PortDetails &port)>;
+
+// One line per port under its number, e.g.
 // "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001", followed by an
-// indented line for each of its lasting names; with no port at all, a line saying so and what to
-// check.
-std::string PortListText(const std::vector<PortDetails> &ports);
+// indented line for each of its lasting names; with no port at all, the line none.
+std::string PortListText(const std::vector<PortDetails> &ports, std::string_view none,
+    const PortNumbering &numbering = {});
+
+// For a port that does not exist: "This system has 2 serial ports: " and the ports as the user
+// knows them, or none where there is no port at all.
+std::string PortsSummary(const std::vector<std::string> &ports, std::string_view none);
 
 // One port's line in that list, under the number the user gives for it.
 std::string PortLine(std::size_t number, const PortDetails &port);

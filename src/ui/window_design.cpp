@@ -1,9 +1,19 @@
 #include "ui/window_design.h"
 
+#include "serial/failure_advice.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace ostrim {
+
+std::optional<std::string> RunWindowAction(const ActionEntries &entries, SerialLine &line)
+{
+    const ActionOutcome outcome = SetOutputs(entries, line);
+    if (outcome.ending == Ending::Sent)
+        return std::nullopt;
+    return WithAdvice(outcome.message, outcome.failure, windowWords);
+}
 namespace {
 
 int ToPixel(int twips, double scale)

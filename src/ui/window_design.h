@@ -1,10 +1,13 @@
 #pragma once
 
-#include "serial/failure_advice.h"
+#include "output/set_outputs.h"
+#include "serial/serial_line.h"
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 // The main window's design, the same on every platform: its controls with their captions, places
@@ -13,8 +16,9 @@
 
 namespace ostrim {
 
-// What a window's user is told to do about a failure: they press a button to try again.
-inline constexpr FaceWords windowWords {"Close it and press again.", "Enter another port."};
+// The one way a window runs the action on a press of its button: what it must tell the user, the
+// message with what they can do about it; nothing when the frame was sent.
+std::optional<std::string> RunWindowAction(const ActionEntries &entries, SerialLine &line);
 
 // A place in the window's design, in twips from the top-left corner of the client area.
 struct TwipRect

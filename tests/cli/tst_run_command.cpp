@@ -66,10 +66,6 @@ Ran Run(std::vector<std::string> arguments, std::string_view openFailure = {})
             return std::make_unique<FakeLine>(ran.wire, device, openFailure);
         },
         [] { return std::string("1 = /dev/fake1\n"); },
-        [](const std::string &message, const std::optional<ActionError> &failure) {
-            const bool inUse = failure && failure->reason() == FailureReason::InUse;
-            return inUse ? message + "\nWhat to do." : message;
-        },
     };
     std::ostringstream out;
     std::ostringstream err;
@@ -108,7 +104,8 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         {"the address judged by the action", {"-p", "1", "-a", "300"}, {}, 1, "",
             "ostrim: Board address 300 is too large: the highest address is 255.\n", ""},
         {"the line refuses: its message and what to do, each line marked", {"-p", "1", "-a", "7"},
-            "Port 1 is in use.", 1, "", "ostrim: Port 1 is in use.\nostrim: What to do.\n", ""},
+            "Port 1 is in use.\nHeld since noon.", 1, "",
+            "ostrim: Port 1 is in use.\nostrim: Held since noon. Close it and try again.\n", ""},
         {"a usage error: what is wrong and where to look", {"-p", "1", "-a", "7", "-o", "5"}, {}, 2,
             "", "ostrim: --on takes outputs 1 to 4 separated by commas, not '5'" + usage, ""},
         {"the version", {"--version"}, {}, 0, "Ostrim " + std::string(VersionText) + "\n", "", ""},

@@ -25,9 +25,9 @@ SEND = ["--address", "7", "--on", "1,3"]
 HELP = "Try 'ostrim --help' for more information.\n"
 
 
-def ostrim(folder, arguments):
+def ostrim(folder, arguments, program="ostrim"):
     """As a user types it: "ostrim ..." in cmd.exe, in the folder of both programs."""
-    ran = subprocess.run([WINE, "cmd", "/c", "ostrim", *arguments], cwd=folder,
+    ran = subprocess.run([WINE, "cmd", "/c", program, *arguments], cwd=folder,
                          capture_output=True, text=True, timeout=60)
     return ran.returncode, ran.stdout.replace("\r\n", "\n"), ran.stderr.replace("\r\n", "\n")
 
@@ -70,10 +70,12 @@ def main():
         for number, (_, slave, _) in terminals.items():
             check(f"{name}: COM{number} given back", own_settings(slave), own[number])
 
-    # Alone in a folder, with no argument: the window's program is missing, and it says so.
+    # Alone in a folder, with no argument: the window's program is missing, and it says so, even
+    # when started from a folder that has one: it is looked for beside ostrim.com alone.
     with tempfile.TemporaryDirectory() as alone:
         shutil.copy(os.path.join(folder, "ostrim.com"), alone)
-        code, out, err = ostrim(alone, [])
+        program = "Z:" + os.path.join(alone, "ostrim.com").replace("/", "\\")
+        code, out, err = ostrim(folder, [], program)
         check("no window beside it", (code, out, err.endswith(
             "Ostrim.exe is missing: the window's program belongs beside ostrim.com.\n")),
             (1, "", True))

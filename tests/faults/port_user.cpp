@@ -12,7 +12,7 @@
 // per press: "sent", or the message the user would have seen.
 #include "action_fixtures.h"
 #include "output/set_outputs.h"
-#include "serial/posix_serial_line.h"
+#include "serial/posix/posix_line_backend.h"
 
 #include <cstdio>
 #include <iostream>
@@ -55,7 +55,7 @@ int Hold(const std::string &device, bool flock, bool exclusive)
 
 int PressRepeatedly(const std::string &device, const std::string &address, int count)
 {
-    ostrim::PosixSerialLine line(PortsAre({device}));
+    ostrim::SerialPortLine line = ostrim::PosixLine(PortsAre({device}));
     for (int press = 0; press < count; ++press) {
         EntriesWindow window("1", address, {1, 1, 1, 1});
         PressSetOutputs(window, line);

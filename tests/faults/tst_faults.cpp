@@ -5,7 +5,7 @@
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
-#include "serial/posix_serial_line.h"
+#include "serial/posix/posix_line_backend.h"
 
 #include <algorithm>
 #include <array>
@@ -101,20 +101,20 @@ private:
 class ClockReadings
 {
 public:
-    std::function<PosixSerialLine::Clock::time_point()> function()
+    std::function<SerialPortLine::Clock::time_point()> function()
     {
-        return [this] { return m_readings.emplace_back(PosixSerialLine::Clock::now()); };
+        return [this] { return m_readings.emplace_back(SerialPortLine::Clock::now()); };
     }
     // From the first reading of a press (its open, just before the write) to its last.
-    PosixSerialLine::Clock::duration waited() const
+    SerialPortLine::Clock::duration waited() const
     {
-        return m_readings.empty() ? PosixSerialLine::Clock::duration {}
+        return m_readings.empty() ? SerialPortLine::Clock::duration {}
                                   : m_readings.back() - m_readings.front();
     }
     void clear() { m_readings.clear(); }
 
 private:
-    std::vector<PosixSerialLine::Clock::time_point> m_readings;
+    std::vector<SerialPortLine::Clock::time_point> m_readings;
 };
 
 // A line whose output queue never empties, as behind a device that holds off flow control for
@@ -270,7 +270,7 @@ void TestFaults::farEndHangsUp()
     MovablePortList ports;
     auto board = std::make_unique<PseudoTerminal>();
     ports.PointAt({board->devicePath()});
-    PosixSerialLine realLine(ports.List());
+    SerialPortLine realLine = PosixLine(ports.List());
     StepAfter line(realLine, moment, [&] { board->hangUp(); });
 
     EntriesWindow window = PressOnPort1();
@@ -311,7 +311,7 @@ void TestFaults::deviceDisappearsBetweenTwoPresses()
     QVERIFY(::symlink(board->devicePath().c_str(), link.c_str()) == 0);
     MovablePortList ports;
     ports.PointAt({link});
-    PosixSerialLine line(ports.List());
+    SerialPortLine line = PosixLine(ports.List());
 
     EntriesWindow first = PressOnPort1();
     PressSetOutputs(first, line);
@@ -364,7 +364,7 @@ void TestFaults::anotherProgramHoldsThePort()
             QSKIP("this process has CAP_SYS_ADMIN and may not give it up, so TIOCEXCL does not "
                   "stop it");
     }
-    PosixSerialLine line(PortsAre({board.devicePath()}));
+    SerialPortLine line = PosixLine(PortsAre({board.devicePath()}));
     EntriesWindow window = PressOnPort1();
     PressSetOutputs(window, line);
     ordinaryUser.reset();
@@ -421,7 +421,7 @@ void TestFaults::lockFileOfAnotherProgram()
         QVERIFY(::symlink(board.devicePath().c_str(), port.c_str()) == 0);
     LineEnvironment environment;
     environment.sharing.lockDirectories = {lockDirectory.path().toStdString()};
-    PosixSerialLine line(PortsAre({port}), environment);
+    SerialPortLine line = PosixLine(PortsAre({port}), environment);
     EntriesWindow window = PressOnPort1();
     PressSetOutputs(window, line);
 
@@ -501,8 +501,8 @@ void TestFaults::drainThatNeverEndsTimesOut()
     PseudoTerminal board;
     ClockReadings clock;
     LineEnvironment environment = WithStalledDrain();
-    environment.now = clock.function();
-    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    environment.clock.now = clock.function();
+    SerialPortLine line = PosixLine(PortsAre({board.devicePath()}), environment);
 
     for (int press = 0; press < 2; ++press) {
         clock.clear();
@@ -526,8 +526,8 @@ void TestFaults::outputStoppedByFlowControlIsDiscarded()
     QVERIFY(::tcflow(otherEnd, TCOOFF) == 0);
     ClockReadings clock;
     LineEnvironment environment;
-    environment.now = clock.function();
-    PosixSerialLine line(PortsAre({board.devicePath()}), environment);
+    environment.clock.now = clock.function();
+    SerialPortLine line = PosixLine(PortsAre({board.devicePath()}), environment);
 
     EntriesWindow window = PressOnPort1();
     PressSetOutputs(window, line);

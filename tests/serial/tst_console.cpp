@@ -1,5 +1,5 @@
 #include "pseudo_terminal.h"
-#include "serial/console.h"
+#include "serial/posix/console.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "serial/system_ports.h"
+#include "serial/posix/system_ports.h"
 
 #include <atomic>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "serial/win32_ports.h"
+#include "serial/win32/win32_ports.h"
 #include "table_test.h"
 
 using namespace ostrim;

@@ -4,8 +4,8 @@
 //   win32_line_probe send N      opens port N, says "open", waits for a line on standard input
 //                                (the port is held meanwhile), then writes 0A A0 and closes
 #include "runtime/action_error.h"
-#include "serial/win32_ports.h"
-#include "serial/win32_serial_line.h"
+#include "serial/win32/win32_line_backend.h"
+#include "serial/win32/win32_ports.h"
 
 #include <array>
 #include <iostream>
@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     }
     if (command != "send" || argc != 3)
         return 2;
-    Win32SerialLine line;
+    SerialPortLine line = Win32Line();
     try {
         line.SetPortNumber(static_cast<std::int16_t>(std::stoi(argv[2])));
         line.SetSettings("2400,N,8,1");

@@ -11,7 +11,7 @@
 #include "output/output_command.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
-#include "serial/posix_serial_line.h"
+#include "serial/posix/posix_line_backend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -226,7 +226,7 @@ void TestSoak::everyFrameArrivesAndNothingGrows()
     }
 
     PseudoTerminal board;
-    PosixSerialLine line(PortsAre({board.devicePath()}));
+    SerialPortLine line = PosixLine(PortsAre({board.devicePath()}));
     FrameChecker checker(board, expected);
 
     std::size_t sent = 0;

@@ -2,7 +2,7 @@
 
 #include "output/output_command.h"
 #include "output/set_outputs.h"
-#include "serial/system_ports.h"
+#include "serial/posix/system_ports.h"
 
 #include <string>
 #include <utility>

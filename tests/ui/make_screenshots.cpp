@@ -1,8 +1,8 @@
 // Renders the real window and a real message box to PNG files, for the README.
 //   ostrim_screenshots OUTPUT_DIR
 
-#include "ui/app_icon.h"
-#include "ui/frm_main.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/frm_main.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "action_fixtures.h"
 #include "pseudo_terminal.h"
-#include "ui/frm_main.h"
+#include "ui/qt/frm_main.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
 #include "action_fixtures.h"
-#include "ui/frm_main.h"
+#include "ui/qt/frm_main.h"
 
 #include <QHelpEvent>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "ostrim_version.h"
-#include "ui/app_icon.h"
-#include "ui/frm_main.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/frm_main.h"
 
 #include <algorithm>
 #include <array>

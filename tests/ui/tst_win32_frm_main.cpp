@@ -4,7 +4,7 @@
 // program, the window with a recording fake line, and a folder for the fake line's log.
 
 #include "serial/serial_line.h"
-#include "ui/win32_frm_main.h"
+#include "ui/win32/win32_frm_main.h"
 
 #include <algorithm>
 #include <array>
@@ -621,7 +621,7 @@ TEST_CASE("the controls draw in the desktop's message font and the window shows 
         bool IsOpen() const override { return false; }
         std::string Device() const override { return {}; }
     };
-    const ostrim::FrmMain window(std::make_unique<UnusedFakeLine>());
+    const ostrim::win32::FrmMain window(std::make_unique<UnusedFakeLine>());
     NONCLIENTMETRICSW metrics {};
     metrics.cbSize = sizeof(metrics);
     REQUIRE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));

@@ -4,7 +4,7 @@
 //   win32_window_fake_line.exe LOG_FILE
 
 #include "hex_text.h"
-#include "ui/win32_frm_main.h"
+#include "ui/win32/win32_frm_main.h"
 
 #include <fstream>
 #include <memory>
@@ -60,7 +60,7 @@ std::wstring LogPath()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand)
 {
-    ostrim::FrmMain window(std::make_unique<RecordingFakeLine>(LogPath()));
+    ostrim::win32::FrmMain window(std::make_unique<RecordingFakeLine>(LogPath()));
     window.Show(showCommand);
-    return ostrim::RunMessageLoop(window);
+    return ostrim::win32::RunMessageLoop(window);
 }

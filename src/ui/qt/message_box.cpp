@@ -1,4 +1,4 @@
-#include "ui/message_box.h"
+#include "ui/qt/message_box.h"
 
 #include <QMessageBox>
 

@@ -1,6 +1,7 @@
-#include "serial/win32_ports.h"
+#include "serial/win32/win32_ports.h"
 
 #include "runtime/message_text.h"
+#include "serial/win32/win32_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -17,6 +18,9 @@
 
 namespace ostrim {
 namespace {
+
+constexpr std::string_view noComPortText
+    = "This system has no serial port: check that the adapter is plugged in";
 
 constexpr int highestComNumber = 255;
 
@@ -69,18 +73,6 @@ void TakeDevice(PortDetails &port, const Win32DeviceRecord &device)
     }
 }
 
-std::string Utf8(const std::wstring &text)
-{
-    if (text.empty())
-        return {};
-    const int size = ::WideCharToMultiByte(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-        size, nullptr, nullptr);
-    return converted;
-}
-
 // A string or multi-string value, split at its nulls; a missing value is no string at all.
 std::vector<std::string> Strings(const std::vector<wchar_t> &value)
 {
@@ -90,12 +82,12 @@ std::vector<std::string> Strings(const std::vector<wchar_t> &value)
         if (c != L'\0') {
             current += c;
         } else if (!current.empty()) {
-            strings.push_back(Utf8(current));
+            strings.push_back(Narrow(current));
             current.clear();
         }
     }
     if (!current.empty())
-        strings.push_back(Utf8(current));
+        strings.push_back(Narrow(current));
     return strings;
 }
 
@@ -176,11 +168,6 @@ std::vector<std::string> SerialCommNames()
     return names;
 }
 
-std::string PortCount(std::size_t count)
-{
-    return std::to_string(count) + (count == 1 ? " serial port" : " serial ports");
-}
-
 } // namespace
 
 std::optional<int> ComNumber(std::string_view name)
@@ -241,25 +228,21 @@ std::vector<PortDetails> SystemWin32Ports()
 
 std::string Win32PortsSummary(const std::vector<PortDetails> &ports)
 {
-    if (ports.empty())
-        return "This system has no serial port: check that the adapter is plugged in";
-    std::string text = "This system has " + PortCount(ports.size()) + ": ";
-    for (std::size_t index = 0; index < ports.size(); ++index) {
-        text += (index ? ", " : "") + ports[index].device;
-        if (!ports[index].description.empty())
-            text += " (" + Printable(ports[index].description) + ")";
+    std::vector<std::string> named;
+    for (const PortDetails &port : ports) {
+        named.push_back(port.description.empty()
+                ? port.device
+                : port.device + " (" + Printable(port.description) + ")");
     }
-    return text;
+    return PortsSummary(named, noComPortText);
 }
 
 std::string Win32PortListText(const std::vector<PortDetails> &ports)
 {
-    if (ports.empty())
-        return Win32PortsSummary(ports) + ".\n";
-    std::string text;
-    for (const PortDetails &port : ports)
-        text += PortLine(static_cast<std::size_t>(ComNumber(port.device).value_or(0)), port) + "\n";
-    return text;
+    return PortListText(
+        ports, std::string(noComPortText) + ".", [](std::size_t, const PortDetails &port) {
+            return static_cast<std::size_t>(ComNumber(port.device).value_or(0));
+        });
 }
 
 } // namespace ostrim

@@ -10,10 +10,11 @@
 
 #include <windows.h>
 
-namespace ostrim {
+namespace ostrim::win32 {
 
 // The program's one window on Windows, built from the same design as the Linux one with the
-// system's own controls. It owns the serial line it sends through for the whole run.
+// system's own controls. It bears the same name as the Linux window, in a namespace of its own. It
+// owns the serial line it sends through for the whole run.
 class FrmMain final : public ActionEntries
 {
 public:
@@ -62,4 +63,4 @@ private:
 // The window's message loop; returns the program's exit code once the window is closed.
 int RunMessageLoop(FrmMain &window);
 
-} // namespace ostrim
+} // namespace ostrim::win32

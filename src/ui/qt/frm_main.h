@@ -1,8 +1,8 @@
 #pragma once
 
 #include "output/set_outputs.h"
-#include "serial/posix_serial_line.h"
-#include "ui/message_box.h"
+#include "serial/posix/posix_line_backend.h"
+#include "ui/qt/message_box.h"
 #include "ui/window_design.h"
 
 #include <array>
@@ -55,7 +55,7 @@ private:
     MessageFunction m_showMessage;
     PortList m_ports;
     PortListing m_listing;
-    PosixSerialLine m_msComm1 {m_ports};
+    SerialPortLine m_msComm1 = PosixLine(m_ports);
     std::future<void> m_portListRead; // the first listing, started once the window is drawn
 
     // In the order the keyboard visits them.

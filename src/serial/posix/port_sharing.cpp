@@ -1,4 +1,4 @@
-#include "serial/port_sharing.h"
+#include "serial/posix/port_sharing.h"
 
 #include "runtime/message_text.h"
 

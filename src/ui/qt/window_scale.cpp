@@ -1,4 +1,4 @@
-#include "ui/window_scale.h"
+#include "ui/qt/window_scale.h"
 
 namespace ostrim {
 

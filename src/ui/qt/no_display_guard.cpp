@@ -1,4 +1,4 @@
-#include "ui/no_display_guard.h"
+#include "ui/qt/no_display_guard.h"
 
 #include <cstdio>
 #include <cstdlib>

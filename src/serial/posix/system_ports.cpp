@@ -1,15 +1,14 @@
-#include "serial/system_ports.h"
+#include "serial/posix/system_ports.h"
 
 #include "runtime/readings.h"
-#include "serial/console.h"
+#include "serial/posix/console.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
-
-#include <QSerialPortInfo>
 
 #include <sys/stat.h>
 
@@ -99,19 +98,60 @@ std::vector<std::string> OrderSerialPorts(
     return devicePaths;
 }
 
-std::vector<PortDetails> ReportedSerialPorts()
+namespace {
+
+std::string FirstLine(const std::filesystem::path &file)
+{
+    std::ifstream stream(file);
+    std::string line;
+    std::getline(stream, line);
+    return line;
+}
+
+std::optional<std::uint16_t> HexId(const std::filesystem::path &file)
+{
+    const std::string text = FirstLine(file);
+    std::uint16_t id = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), id, 16);
+    if (text.empty() || result.ec != std::errc {})
+        return std::nullopt;
+    return id;
+}
+
+// What the USB device that a port belongs to says of itself, from the nearest folder above the
+// port's device that holds a vendor id; nothing is known of other ports.
+void TakeUsbDetails(PortDetails &port, const std::filesystem::path &device)
+{
+    std::error_code error;
+    for (std::filesystem::path folder = std::filesystem::canonical(device, error);
+         !error && folder.has_relative_path(); folder = folder.parent_path()) {
+        if (!std::filesystem::exists(folder / "idVendor", error))
+            continue;
+        port.description = FirstLine(folder / "product");
+        port.manufacturer = FirstLine(folder / "manufacturer");
+        port.serialNumber = FirstLine(folder / "serial");
+        port.vendorId = HexId(folder / "idVendor");
+        port.productId = HexId(folder / "idProduct");
+        return;
+    }
+}
+
+} // namespace
+
+// A terminal is a serial port when the kernel has a device behind it; virtual consoles and
+// pseudo-terminals have none.
+std::vector<PortDetails> ReportedSerialPorts(const std::filesystem::path &sysClassTty)
 {
     std::vector<PortDetails> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        PortDetails port;
-        port.device = info.systemLocation().toStdString();
-        port.description = info.description().toStdString();
-        port.manufacturer = info.manufacturer().toStdString();
-        port.serialNumber = info.serialNumber().toStdString();
-        if (info.hasVendorIdentifier())
-            port.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier())
-            port.productId = info.productIdentifier();
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator(sysClassTty, error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        const std::filesystem::path device = entry->path() / "device";
+        std::error_code missing;
+        if (!std::filesystem::exists(device / "driver", missing))
+            continue;
+        PortDetails port {"/dev/" + entry->path().filename().string()};
+        TakeUsbDetails(port, device);
         ports.push_back(std::move(port));
     }
     return ports;

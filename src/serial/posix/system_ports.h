@@ -36,7 +36,8 @@ bool TtySHasUart(
     const std::string &devicePath, const std::filesystem::path &sysClassTty = "/sys/class/tty");
 
 // Every serial device the system reports, with what it tells of each, in no particular order.
-std::vector<PortDetails> ReportedSerialPorts();
+std::vector<PortDetails> ReportedSerialPorts(
+    const std::filesystem::path &sysClassTty = "/sys/class/tty");
 
 // The system's serial ports as they are now. Listing them costs 17 to 23 ms, twice what the frame
 // takes on the wire, so the last list is kept until a device node is added to or removed from
@@ -45,7 +46,8 @@ std::vector<PortDetails> ReportedSerialPorts();
 class SystemPortList
 {
 public:
-    explicit SystemPortList(DevicePlaces places = {}, PortListing reported = ReportedSerialPorts);
+    explicit SystemPortList(
+        DevicePlaces places = {}, PortListing reported = [] { return ReportedSerialPorts(); });
 
     std::vector<std::string> operator()() const;
     // The same ports with what the system told of them when it listed them, the console marked:

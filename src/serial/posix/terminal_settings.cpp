@@ -1,4 +1,4 @@
-#include "serial/terminal_settings.h"
+#include "serial/posix/terminal_settings.h"
 
 #include <algorithm>
 

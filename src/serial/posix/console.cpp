@@ -1,4 +1,4 @@
-#include "serial/console.h"
+#include "serial/posix/console.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,8 +1,7 @@
-#include "ui/frm_main.h"
+#include "ui/qt/frm_main.h"
 
-#include "serial/failure_advice.h"
 #include "serial/port_details.h"
-#include "ui/window_scale.h"
+#include "ui/qt/window_scale.h"
 
 #include <limits>
 
@@ -183,7 +182,7 @@ void FrmMain::changeEvent(QEvent *event)
 bool FrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_txtPort && event->type() == QEvent::ToolTip) {
-        const std::string ports = PortListText(m_listing());
+        const std::string ports = PortListText(m_listing(), noSerialPortText);
         m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
     }
     return QWidget::eventFilter(watched, event);
@@ -213,9 +212,8 @@ bool FrmMain::event(QEvent *event)
 
 void FrmMain::RunSetOutputs()
 {
-    const ActionOutcome outcome = SetOutputs(*this, m_msComm1);
-    if (outcome.ending != Ending::Sent)
-        ShowMessage(WithAdvice(outcome.message, outcome.failure, windowWords));
+    if (const std::optional<std::string> told = RunWindowAction(*this, m_msComm1))
+        ShowMessage(*told);
 }
 
 std::string FrmMain::PortText() const

@@ -1,14 +1,13 @@
-#include "ui/win32_frm_main.h"
+#include "ui/win32/win32_frm_main.h"
 
-#include "serial/failure_advice.h"
-#include "ui/win32_message_box.h"
-#include "ui/win32_text.h"
+#include "serial/win32/win32_text.h"
+#include "ui/win32/win32_message_box.h"
 
 #include <stdexcept>
 
 #include <commctrl.h>
 
-namespace ostrim {
+namespace ostrim::win32 {
 namespace {
 
 constexpr wchar_t WindowClass[] = L"OstrimFrmMain";
@@ -290,9 +289,8 @@ void FrmMain::ShowMessage(const std::string &text)
 // The one place the window runs the action.
 void FrmMain::RunSetOutputs()
 {
-    const ActionOutcome outcome = SetOutputs(*this, *m_msComm1);
-    if (outcome.ending != Ending::Sent)
-        ShowMessage(WithAdvice(outcome.message, outcome.failure, windowWords));
+    if (const std::optional<std::string> told = RunWindowAction(*this, *m_msComm1))
+        ShowMessage(*told);
 }
 
 int RunMessageLoop(FrmMain &window)
@@ -308,4 +306,4 @@ int RunMessageLoop(FrmMain &window)
     return got < 0 ? 1 : static_cast<int>(message.wParam);
 }
 
-} // namespace ostrim
+} // namespace ostrim::win32

@@ -5,7 +5,7 @@
 
 namespace ostrim {
 
-// The action speaks UTF-8; the window system speaks UTF-16.
+// The program speaks UTF-8; the system speaks UTF-16, never through the ANSI code page.
 std::wstring Widen(std::string_view text);
 std::string Narrow(std::wstring_view text);
 
