@@ -2,7 +2,6 @@
 
 #include "serial/failure_advice.h"
 #include "serial/port_details.h"
-#include "serial/posix_serial_line.h"
 
 #include <iostream>
 
@@ -15,13 +14,14 @@ constexpr FaceWords terminalWords {
 
 } // namespace
 
-CommandSystem PosixCommandSystem(PortList ports, PortListing listing)
+CommandSystem PosixCommandSystem(PortList ports, PortListing listing, LineEnvironment environment)
 {
     return {
-        [ports = std::move(ports)](const std::string &device) -> std::unique_ptr<SerialLine> {
+        [ports = std::move(ports), environment = std::move(environment)](
+            const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
-                return std::make_unique<PosixSerialLine>(ports);
-            return std::make_unique<PosixSerialLine>(OneDevice {device});
+                return std::make_unique<PosixSerialLine>(ports, environment);
+            return std::make_unique<PosixSerialLine>(OneDevice {device}, environment);
         },
         [listing = std::move(listing)] { return PortListText(listing()); },
         [](const std::string &message, const std::optional<ActionError> &failure) {

@@ -38,6 +38,11 @@ void TestOstrimProcess::commandLineNeedsNoDisplay_data()
     // Port 0 is refused before any port is listed or opened.
     QTest::newRow("a message: port 0") << QStringList {"--port", "0", "--address", "7"} << 1 << "^$"
                                        << "^ostrim: Invalid communications port\\n$";
+    // Refused before they are opened: opening /dev/ptmx alone makes a new terminal pair.
+    for (const char *device : {"/dev/ptmx", "/dev/tty"}) {
+        QTest::addRow("no serial port: %s", device) << QStringList {"--device", device, "--address",
+            "7"} << 1 << "^$" << QString("^ostrim: %1 is not a serial device.\\n$").arg(device);
+    }
 }
 
 void TestOstrimProcess::commandLineNeedsNoDisplay()
