@@ -56,7 +56,7 @@ TEST_CASE("A device is a port only where its tty driver is a serial or pseudo-te
         {"no table, pts/7: a port", 136, 7, "", true},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.name);
+        INFO(row.name);
         CHECK(IsSerialPortDeviceIn(::makedev(row.major, row.minor), row.table) == row.port);
     }
 }
@@ -65,7 +65,7 @@ TEST_CASE("A device is a port only where its tty driver is a serial or pseudo-te
 TEST_CASE("This machine's terminals that are no ports are told by their driver")
 {
     for (const char *path : {"/dev/ptmx", "/dev/tty", "/dev/console", "/dev/tty1", "/dev/tty63"}) {
-        CAPTURE(path);
+        INFO(path);
         struct stat status = {};
         if (::stat(path, &status) != 0 || !S_ISCHR(status.st_mode)) {
             MESSAGE("skipped: this system has no device ", path);
