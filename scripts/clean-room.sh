@@ -104,12 +104,16 @@ inside() {
     sleep 2
     kill -0 "$program" 2>/dev/null || { cat "$logs/$pass-make-run.err"; \
         fail "$pass: the program ended within two seconds of starting"; }
-    [[ ! -s $logs/$pass-make-run.err ]] || { cat "$logs/$pass-make-run.err"; \
-        fail "$pass: the program wrote to its error output"; }
+    # A chroot has no init system for the services' scripts, and apt's download user may not reach
+    # the unpacked root's cache: notes a real system does not give, and nothing of ours.
+    local errors
+    errors=$(grep -v -e '^invoke-rc.d: ' -e '^W: Download is performed unsandboxed' \
+        "$logs/$pass-make-run.err" || true)
+    [[ -z $errors ]] || { echo "$errors"; fail "$pass: make run wrote to its error output"; }
     kill "$program"
     wait "$make_pid" 2>/dev/null || true
     say "$pass: make run started the program, still running after 2 s," \
-        "error output empty ($(seconds_since "$start") s); $(installed_since)"
+        "nothing on its error output ($(seconds_since "$start") s); $(installed_since)"
     grep '^install-deps:' "$logs/$pass-make-run.log" | sed "s/^/clean-room: $pass:   /"
 
     measured_make test
