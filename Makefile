@@ -58,7 +58,7 @@ soak: build
 # Benchmarks and start-up figures; writes its report to $(BUILD)/bench/report.md.
 bench: deps
 	@bash scripts/install-deps.sh bench
-	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DBUILD_TESTING=ON $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@bash bench/run.sh $(BUILD)
 
