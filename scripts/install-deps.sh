@@ -52,7 +52,9 @@ done
 if [[ $(id -u) -eq 0 ]]; then
   as_root=()
 elif command -v sudo >/dev/null; then
-  as_root=(sudo)
+  # sudo clears the environment: apt's configuration scripts would otherwise look for a terminal
+  # to ask their questions on.
+  as_root=(sudo env DEBIAN_FRONTEND=noninteractive)
 else
   echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
   exit 1
