@@ -1,18 +1,19 @@
 #include "cli/posix_command_system.h"
 
 #include "serial/port_details.h"
-#include "serial/posix/posix_line_backend.h"
 
 #include <iostream>
 
 namespace ostrim {
-CommandSystem PosixCommandSystem(PortList ports, PortListing listing)
+
+CommandSystem PosixCommandSystem(PortList ports, PortListing listing, LineEnvironment environment)
 {
     return {
-        [ports = std::move(ports)](const std::string &device) -> std::unique_ptr<SerialLine> {
+        [ports = std::move(ports), environment = std::move(environment)](
+            const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
-                return std::make_unique<SerialPortLine>(PosixLine(ports));
-            return std::make_unique<SerialPortLine>(PosixLine(OneDevice {device}));
+                return std::make_unique<SerialPortLine>(PosixLine(ports, environment));
+            return std::make_unique<SerialPortLine>(PosixLine(OneDevice {device}, environment));
         },
         [listing = std::move(listing)] { return PortListText(listing(), noSerialPortText); },
     };

@@ -1,5 +1,7 @@
 #include "serial/failure_advice.h"
 
+#include "serial/port_details.h"
+
 namespace ostrim {
 namespace {
 
@@ -12,6 +14,8 @@ std::string Advice(const ActionError &failure, const FaceWords &words)
         return SystemAdvice(failure);
     case FailureReason::Console:
         return "Ostrim does not write to the console. " + std::string(words.otherPort);
+    case FailureReason::OnlyConsoles:
+        return std::string(noUsablePortText);
     case FailureReason::Timeout:
         return "Check the cable and the device's flow control.";
     case FailureReason::Missing:

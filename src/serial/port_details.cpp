@@ -19,8 +19,6 @@ std::string Hex4(std::uint16_t value)
 std::vector<std::string> KnownFacts(const PortDetails &port)
 {
     std::vector<std::string> facts;
-    if (port.console)
-        facts.emplace_back("system console");
     if (!port.description.empty())
         facts.push_back(Printable(port.description));
     if (!port.manufacturer.empty())
@@ -34,9 +32,20 @@ std::vector<std::string> KnownFacts(const PortDetails &port)
 
 } // namespace
 
+std::string NumberedPort(std::size_t number, const PortDetails &port)
+{
+    return std::to_string(number) + " = " + Printable(port.device)
+        + (port.console ? " (the system console)" : "");
+}
+
+bool NoUsablePort(const std::vector<PortDetails> &ports)
+{
+    return !ports.empty() && std::ranges::all_of(ports, &PortDetails::console);
+}
+
 std::string PortLine(std::size_t number, const PortDetails &port)
 {
-    std::string line = std::to_string(number) + " = " + Printable(port.device);
+    std::string line = NumberedPort(number, port);
     const std::vector<std::string> facts = KnownFacts(port);
     for (std::size_t index = 0; index < facts.size(); ++index)
         line += (index == 0 ? ": " : ", ") + facts[index];
@@ -69,6 +78,8 @@ std::string PortListText(
         const std::size_t number = numbering ? numbering(index, ports[index]) : index + 1;
         text += PortLine(number, ports[index]) + "\n";
     }
+    if (NoUsablePort(ports))
+        text += std::string(noUsablePortText) + "\n";
     return text;
 }
 
@@ -79,8 +90,17 @@ std::string PortsSummary(const std::vector<std::string> &ports, std::string_view
     std::string text = "This system has " + std::to_string(ports.size())
         + (ports.size() == 1 ? " serial port: " : " serial ports: ");
     for (std::size_t index = 0; index < ports.size(); ++index)
-        text += (index ? ", " : "") + ports[index];
+        text += (index == 0 ? "" : ", ") + ports[index];
     return text;
+}
+
+std::string PortCountText(const std::vector<PortDetails> &ports, std::string_view none)
+{
+    std::vector<std::string> numbered;
+    for (std::size_t index = 0; index < ports.size(); ++index)
+        numbered.push_back(NumberedPort(index + 1, ports[index]));
+    const std::string text = PortsSummary(numbered, none);
+    return NoUsablePort(ports) ? text + ". " + std::string(noUsablePortText) : text;
 }
 
 } // namespace ostrim

@@ -24,6 +24,14 @@ struct PortDetails
     std::vector<std::string> lastingNames {};
 };
 
+// What to say where every port is a console: there is no other port to choose or enter.
+inline constexpr std::string_view noUsablePortText
+    = "No port here can be used, since Ostrim never writes to the system console: plug in a USB "
+      "serial adapter, and it shows up as a new port.";
+
+// Whether there are ports but every one of them is a console.
+bool NoUsablePort(const std::vector<PortDetails> &ports);
+
 // Puts the known details to the devices, in the devices' order.
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
     const std::vector<PortDetails> &known,
@@ -34,15 +42,24 @@ using PortNumbering = std::function<std::size_t(std::size_t index, const PortDet
 
 // One line per port under its number, e.g.
 // "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001", followed by an
-// indented line for each of its lasting names; with no port at all, the line none.
+// indented line for each of its lasting names; with no port at all the line none, and with none
+// but consoles a line saying what to do.
 std::string PortListText(const std::vector<PortDetails> &ports, std::string_view none,
     const PortNumbering &numbering = {});
 
-// For a port that does not exist: "This system has 2 serial ports: " and the ports as the user
-// knows them, or none where there is no port at all.
-std::string PortsSummary(const std::vector<std::string> &ports, std::string_view none);
-
 // One port's line in that list, under the number the user gives for it.
 std::string PortLine(std::size_t number, const PortDetails &port);
+
+// The port's number and device, the console marked wherever ports are listed:
+// "1 = /dev/ttyS0 (the system console)".
+std::string NumberedPort(std::size_t number, const PortDetails &port);
+
+// For a message about a port that does not exist: "This system has 2 serial ports: " and the
+// ports as the user knows them, or none where there is no port at all.
+std::string PortsSummary(const std::vector<std::string> &ports, std::string_view none);
+
+// The numbered ports in that form: "This system has 2 serial ports: 1 = /dev/ttyS0 (the system
+// console), 2 = /dev/ttyUSB0", and what to do where every one is a console.
+std::string PortCountText(const std::vector<PortDetails> &ports, std::string_view none);
 
 } // namespace ostrim

@@ -18,8 +18,11 @@ TEST_CASE("A port's line says what the system tells of it, and nothing it cannot
             "1 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001"},
         {"ids keep their leading zeros, in lower case",
             {"/dev/ttyACM0", {}, {}, {}, 0x000a, 0x00fe}, "1 = /dev/ttyACM0: USB 000a:00fe"},
-        {"the console marked, first", {"/dev/ttyS0", "built-in", {}, {}, {}, {}, true},
-            "1 = /dev/ttyS0: system console, built-in"},
+        {"the console marked; the only port, so none can be used",
+            {"/dev/ttyS0", "built-in", {}, {}, {}, {}, true},
+            "1 = /dev/ttyS0 (the system console): built-in\nNo port here can be used, since Ostrim "
+            "never writes to the system console: plug in a USB serial adapter, and it shows up as a "
+            "new port."},
         {"nothing known: the device alone", {"/dev/ttyS1"}, "1 = /dev/ttyS1"},
         {"a vendor id without product id is left out", {"/dev/ttyUSB1", {}, "Acme", {}, 0x1234, {}},
             "1 = /dev/ttyUSB1: Acme"},
@@ -51,7 +54,7 @@ TEST_CASE("The list numbers the ports in its order, each matched to what is know
         = MatchPortDetails({"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/pts/3"}, known,
             [](const std::string &device) { return device == "/dev/ttyS0"; });
     CHECK(PortListText(ports, "none")
-        == "1 = /dev/ttyS0: system console\n"
+        == "1 = /dev/ttyS0 (the system console)\n"
            "2 = /dev/ttyUSB0: first adapter\n"
            "3 = /dev/ttyUSB1: second adapter\n"
            "4 = /dev/pts/3\n");

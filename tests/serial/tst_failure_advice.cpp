@@ -26,6 +26,10 @@ TEST_CASE("The advice follows the failure's reason, in the face's own words")
         {"permission, no such group: nothing to join", FailureReason::PermissionDenied, "", ""},
         {"console", FailureReason::Console, "",
             "Ostrim does not write to the console. Take another."},
+        {"console, and no other port: what to do, not another port", FailureReason::OnlyConsoles,
+            "",
+            "No port here can be used, since Ostrim never writes to the system console: plug in a "
+            "USB serial adapter, and it shows up as a new port."},
         {"timeout", FailureReason::Timeout, "", "Check the cable and the device's flow control."},
         {"missing: the message lists what exists", FailureReason::Missing, "", ""},
     };

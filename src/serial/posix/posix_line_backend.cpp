@@ -4,6 +4,7 @@
 #include "serial/line_backend.h"
 #include "serial/port_details.h"
 #include "serial/posix/console.h"
+#include "serial/posix/tty_driver.h"
 
 #include <algorithm>
 #include <array>
@@ -119,14 +120,6 @@ bool Holds(const TerminalSettings &asked, const TerminalSettings &held)
         && (asked.c_oflag & OPOST) == (held.c_oflag & OPOST);
 }
 
-std::string DescribePorts(const std::vector<std::string> &ports)
-{
-    std::vector<std::string> numbered;
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        numbered.push_back(std::to_string(i + 1) + " = " + ports[i]);
-    return PortsSummary(numbered, noSerialPortText);
-}
-
 std::string UserName(uid_t user)
 {
     const passwd *entry = ::getpwuid(user);
@@ -216,8 +209,9 @@ public:
             return *named;
         const std::vector<std::string> ports = m_ports();
         if (static_cast<std::size_t>(number) > ports.size()) {
-            throw LineFailure {"does not exist. " + DescribePorts(ports), ENODEV,
-                FailureReason::Missing, {}, LineFailure::Named::Number};
+            throw LineFailure {"does not exist. "
+                    + PortCountText(ListedPorts(m_consoles.Current()), noSerialPortText),
+                ENODEV, FailureReason::Missing, {}, LineFailure::Named::Number};
         }
         return ports[static_cast<std::size_t>(number - 1)];
     }
@@ -336,10 +330,13 @@ private:
         const bool isLink = S_ISLNK(status.st_mode);
         if (isLink && ::stat(device.c_str(), &status) != 0)
             Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
-        if (!S_ISCHR(status.st_mode))
+        if (!S_ISCHR(status.st_mode) || !IsSerialPortDevice(status.st_rdev))
             Fail("is not a serial device", ENOTTY);
-        if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
-            Fail("is this system's console", EPERM, FailureReason::Console);
+        if (std::ranges::find(consoles, status.st_rdev) != consoles.end()) {
+            Fail("is this system's console", EPERM,
+                NoUsablePort(ListedPorts(consoles)) ? FailureReason::OnlyConsoles
+                                                    : FailureReason::Console);
+        }
         if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing, isLink))
             FailInUse(holder);
 
@@ -347,6 +344,13 @@ private:
             Fail(Refused(settings) + ": this system has no such speed", EINVAL);
         if (settings.stopBits == StopBits::OneAndHalf && settings.dataBits != 5)
             Fail(Refused(settings) + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
+    }
+
+    // A line on one device has no list to choose from.
+    std::vector<PortDetails> ListedPorts(const std::vector<dev_t> &consoles) const
+    {
+        return MatchPortDetails(m_ports ? m_ports() : std::vector<std::string> {}, {},
+            [&](const std::string &device) { return IsConsole(device, consoles); });
     }
 
     int OpenDevice()
