@@ -1,3 +1,4 @@
+#include "in_child.h"
 #include "pseudo_terminal.h"
 #include "serial/posix/port_sharing.h"
 
@@ -124,29 +125,14 @@ std::function<bool()> OpensTwinIn(const std::string &path, const std::string &mo
 // / cannot be made private.
 std::string DevptsInstanceRefusal(const std::string &mountPoint)
 {
-    int ends[2];
-    if (::pipe(ends) != 0)
-        return "no pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
+    return InChild([&]() -> std::string {
         const char *failed = ::unshare(CLONE_NEWNS) != 0 ? "a mount namespace of its own"
             : ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ? "making / private"
             : ::mount("devpts", mountPoint.c_str(), "devpts", 0, "newinstance") != 0
             ? "mounting devpts"
             : nullptr;
-        const int error = errno;
-        const std::string reason = failed ? std::string(failed) + ": " + std::strerror(error) : "";
-        [[maybe_unused]] const auto written = ::write(ends[1], reason.data(), reason.size());
-        ::_exit(0);
-    }
-    ::close(ends[1]);
-    std::string reason;
-    char buffer[256];
-    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
-        reason.append(buffer, static_cast<std::size_t>(got));
-    ::close(ends[0]);
-    ::waitpid(child, nullptr, 0);
-    return reason;
+        return failed ? std::string(failed) + ": " + std::strerror(errno) : "";
+    });
 }
 
 QByteArray Ascii10(int pid)

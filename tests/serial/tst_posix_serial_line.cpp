@@ -1,5 +1,6 @@
 #include "action_fixtures.h"
 #include "console_declared.h"
+#include "in_child.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
 #include "runtime/action_error.h"
@@ -35,30 +36,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const OutputStates outputs1And3 {1, 0, 1, 0};
 const Bytes frame7A0 {0x07, 0xA0};
-
-// Runs the step in a child process, for what must not touch this one (giving up root, a mount
-// namespace of its own), and gives back the text the step gave.
-std::string InChild(const std::function<std::string()> &step)
-{
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0)
-        return "cannot make a pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        const std::string text = step();
-        [[maybe_unused]] const auto written = ::write(pipeEnds[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(pipeEnds[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeEnds[0]);
-    ::waitpid(child, nullptr, 0);
-    return text;
-}
 
 std::string OpenFailure(SerialPortLine &line)
 {

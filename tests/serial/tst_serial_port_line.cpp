@@ -84,20 +84,9 @@ TEST_CASE(
         INFO(row.name);
         ScriptedBackend::Record record;
         SerialPortLine line = ScriptedLine(row.script, record, row.device);
-        std::string message;
-        FailureReason reason = FailureReason::Other;
-        try {
-            line.SetPortNumber(3);
-            line.SetSettings("2400,N,8,1");
-            line.Open();
-            line.Write(frame);
-            line.Close();
-        } catch (const ActionError &error) {
-            message = error.message();
-            reason = error.reason();
-        }
-        CHECK(message == row.message);
-        CHECK(reason == row.reason);
+        const CycleEnd end = RunCycle(line, 3);
+        CHECK(end.message == row.message);
+        CHECK(end.reason == row.reason);
         CHECK(record.log == row.log);
         CHECK_FALSE(line.IsOpen());
         if (record.wrote != ScriptedBackend::Clock::time_point {})

@@ -1,3 +1,4 @@
+#include "scripted_backend.h"
 #include "serial/win32/win32_line_backend.h"
 #include "table_test.h"
 
@@ -246,21 +247,9 @@ TEST_CASE("The line claims a COM port alone, sends within one deadline, and give
         SerialPortLine line = row.device.empty()
             ? Win32Line(port.Environment())
             : Win32Line(OneDevice {row.device}, port.Environment());
-        std::string message;
-        FailureReason reason = FailureReason::Other;
-        try {
-            line.SetPortNumber(row.port);
-            line.SetSettings("2400,N,8,1");
-            line.Open();
-            constexpr std::array<std::uint8_t, 2> frame {0x07, 0xA0};
-            line.Write(frame);
-            line.Close();
-        } catch (const ActionError &error) {
-            message = error.message();
-            reason = error.reason();
-        }
-        CHECK(message == row.message);
-        CHECK(reason == row.reason);
+        const CycleEnd end = RunCycle(line, row.port);
+        CHECK(end.message == row.message);
+        CHECK(end.reason == row.reason);
         CHECK(port.log == row.log);
         CHECK_FALSE(line.IsOpen());
         if (port.log.find("set 2400") != std::string::npos) {

@@ -3,6 +3,7 @@
 #include "serial/line_backend.h"
 #include "serial/serial_port_line.h"
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -113,6 +114,29 @@ private:
     BackendScript m_script;
     Record &m_record;
 };
+
+// How one open-write-close cycle of the two-byte frame ended: the message and reason it failed
+// with, both empty when it did not.
+struct CycleEnd
+{
+    std::string message;
+    FailureReason reason = FailureReason::Other;
+};
+
+inline CycleEnd RunCycle(SerialLine &line, std::int16_t port)
+{
+    constexpr std::array<std::uint8_t, 2> frame {0x07, 0xA0};
+    try {
+        line.SetPortNumber(port);
+        line.SetSettings("2400,N,8,1");
+        line.Open();
+        line.Write(frame);
+        line.Close();
+    } catch (const ActionError &error) {
+        return {error.message(), error.reason()};
+    }
+    return {};
+}
 
 // A line over the scripted backend, on the record's clock.
 inline SerialPortLine ScriptedLine(BackendScript script, ScriptedBackend::Record &record,
