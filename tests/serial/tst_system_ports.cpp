@@ -1,13 +1,14 @@
 #include "serial/posix/system_ports.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <future>
 #include <thread>
 
 #include <QTemporaryDir>
-#include <QTest>
 
+#include <doctest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -55,50 +56,19 @@ private:
 
 } // namespace
 
-class TestSystemPorts : public QObject
+TEST_CASE("Names sort naturally: runs of digits by their value")
 {
-    Q_OBJECT
-
-private slots:
-    void naturalOrder_data();
-    void naturalOrder();
-    void ttySFirstAndPhantomsLeftOut();
-    void uartFilterReadsSysfs_data();
-    void uartFilterReadsSysfs();
-    void systemListHasNoPhantomTtyS();
-    void listIsKeptUntilDevChanges_data();
-    void listIsKeptUntilDevChanges();
-    void detailsFromTheSameListing();
-    void lastingNamesOfEachPort();
-    void pressDuringBackgroundReadWaitsForIt();
-};
-
-void TestSystemPorts::naturalOrder_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::newRow("ttyUSB2 before ttyUSB10") << "ttyUSB2"
-                                             << "ttyUSB10";
-    QTest::newRow("ttyS9 before ttyS10") << "ttyS9"
-                                         << "ttyS10";
-    QTest::newRow("ttyACM0 before ttyUSB0") << "ttyACM0"
-                                            << "ttyUSB0";
-    QTest::newRow("leading zeros: ttyX02 before ttyX3") << "ttyX02"
-                                                        << "ttyX3";
-    QTest::newRow("prefix first: tty before tty0") << "tty"
-                                                   << "tty0";
+    const std::pair<std::string, std::string> rows[] {{"ttyUSB2", "ttyUSB10"}, {"ttyS9", "ttyS10"},
+        {"ttyACM0", "ttyUSB0"}, {"ttyX02", "ttyX3"}, {"tty", "tty0"}};
+    for (const auto &[a, b] : rows) {
+        INFO(a << " before " << b);
+        CHECK(NaturalLess(a, b));
+        CHECK_FALSE(NaturalLess(b, a));
+        CHECK_FALSE(NaturalLess(a, a));
+    }
 }
 
-void TestSystemPorts::naturalOrder()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QVERIFY(NaturalLess(a.toStdString(), b.toStdString()));
-    QVERIFY(!NaturalLess(b.toStdString(), a.toStdString()));
-    QVERIFY(!NaturalLess(a.toStdString(), a.toStdString()));
-}
-
-void TestSystemPorts::ttySFirstAndPhantomsLeftOut()
+TEST_CASE("ttyS ports come first, and those with no UART are left out")
 {
     const auto withUart
         = [](const std::string &path) { return path == "/dev/ttyS0" || path == "/dev/ttyS10"; };
@@ -106,34 +76,37 @@ void TestSystemPorts::ttySFirstAndPhantomsLeftOut()
         = OrderSerialPorts({"/dev/ttyUSB10", "/dev/ttyS1", "/dev/ttyACM0", "/dev/ttyUSB2",
                                "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyS0", "/dev/ttySTM0"},
             withUart);
-    QCOMPARE(ordered,
-        (std::vector<std::string> {"/dev/ttyS0", "/dev/ttyS10", "/dev/ttyACM0", "/dev/ttySTM0",
-            "/dev/ttyUSB2", "/dev/ttyUSB10"}));
+    CHECK(ordered
+        == std::vector<std::string> {"/dev/ttyS0", "/dev/ttyS10", "/dev/ttyACM0", "/dev/ttySTM0",
+            "/dev/ttyUSB2", "/dev/ttyUSB10"});
 }
 
-void TestSystemPorts::uartFilterReadsSysfs_data()
+TEST_CASE("Whether a ttyS node has a UART is read from sysfs")
 {
-    QTest::addColumn<QString>("type"); // empty: no type file
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("type 0: no UART, left out") << "0" << false;
-    QTest::newRow("type 4: a 16550A, listed") << "4" << true;
-    QTest::newRow("no type file: cannot tell, listed") << "" << true;
+    struct Row
+    {
+        std::string_view name;
+        std::string type; // empty: no type file
+        bool listed;
+    };
+    const Row rows[] {
+        {"type 0: no UART, left out", "0", false},
+        {"type 4: a 16550A, listed", "4", true},
+        {"no type file: cannot tell, listed", "", true},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        FakeMachine machine;
+        if (!row.type.empty())
+            machine.setUartType("ttyS3", row.type);
+        const std::vector<std::string> expected = row.listed
+            ? std::vector<std::string> {"/dev/ttyS3", "/dev/ttyUSB0"}
+            : std::vector<std::string> {"/dev/ttyUSB0"};
+        CHECK(machine.portList({"/dev/ttyUSB0", "/dev/ttyS3"})() == expected);
+    }
 }
 
-void TestSystemPorts::uartFilterReadsSysfs()
-{
-    QFETCH(QString, type);
-    QFETCH(bool, listed);
-    FakeMachine machine;
-    if (!type.isEmpty())
-        machine.setUartType("ttyS3", type.toStdString());
-    const std::vector<std::string> expected = listed
-        ? std::vector<std::string> {"/dev/ttyS3", "/dev/ttyUSB0"}
-        : std::vector<std::string> {"/dev/ttyUSB0"};
-    QCOMPARE(machine.portList({"/dev/ttyUSB0", "/dev/ttyS3"})(), expected);
-}
-
-void TestSystemPorts::systemListHasNoPhantomTtyS()
+TEST_CASE("This system's list has no ttyS node without a UART")
 {
     SystemPortList ports;
     for (const std::string &path : ports()) {
@@ -141,41 +114,79 @@ void TestSystemPorts::systemListHasNoPhantomTtyS()
         std::ifstream type("/sys/class/tty/" + name + "/type");
         std::string value;
         if (name.starts_with("ttyS") && type >> value)
-            QVERIFY2(value != "0", path.c_str());
+            CHECK_MESSAGE(value != "0", path);
     }
 }
 
-void TestSystemPorts::listIsKeptUntilDevChanges_data()
+// A terminal with a driver behind it is a port; what a USB adapter tells of itself is in the USB
+// device's folder above the port's own, wherever the kernel put it.
+TEST_CASE("The system's serial devices are read from sysfs, with what USB tells of them")
 {
-    QTest::addColumn<long>("secondChangeNanoseconds");
-    QTest::addColumn<int>("listings");
-    QTest::newRow("second change at the same instant: not listed again") << 100L << 2;
-    QTest::newRow("two changes within one second: listed each time") << 200L << 3;
+    QTemporaryDir dir;
+    const std::filesystem::path root = dir.path().toStdString();
+    const std::filesystem::path usb = root / "devices/pci0000:00/usb1/1-2";
+    const auto write = [](const std::filesystem::path &file, const std::string &text) {
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << text << "\n";
+    };
+    write(usb / "idVendor", "0403");
+    write(usb / "idProduct", "6001");
+    write(usb / "product", "FT232R USB UART");
+    write(usb / "manufacturer", "FTDI");
+    write(usb / "serial", "A9X1");
+    std::filesystem::create_directories(usb / "1-2:1.0/ttyUSB0/driver");
+    std::filesystem::create_directories(root / "devices/platform/serial8250/driver");
+    const std::filesystem::path tty = root / "class/tty";
+    for (const auto &[name, device] : std::vector<std::pair<std::string, std::filesystem::path>> {
+             {"ttyUSB0", usb / "1-2:1.0/ttyUSB0"},
+             {"ttyS1", root / "devices/platform/serial8250"}}) {
+        std::filesystem::create_directories(tty / name);
+        std::filesystem::create_directory_symlink(device, tty / name / "device");
+    }
+    std::filesystem::create_directories(tty / "tty1"); // a virtual console: no device behind it
+
+    std::vector<PortDetails> ports = ReportedSerialPorts(tty);
+    std::ranges::sort(ports, {}, &PortDetails::device);
+    REQUIRE(ports.size() == 2);
+    CHECK(ports[0].device == "/dev/ttyS1");
+    CHECK(ports[0].description.empty());
+    CHECK_FALSE(ports[0].vendorId);
+    CHECK(ports[1].device == "/dev/ttyUSB0");
+    CHECK(ports[1].description == "FT232R USB UART");
+    CHECK(ports[1].manufacturer == "FTDI");
+    CHECK(ports[1].serialNumber == "A9X1");
+    CHECK(ports[1].vendorId == 0x0403);
+    CHECK(ports[1].productId == 0x6001);
 }
 
-void TestSystemPorts::listIsKeptUntilDevChanges()
+TEST_CASE("The list is kept until /dev changes")
 {
-    QFETCH(long, secondChangeNanoseconds);
-    QFETCH(int, listings);
-    FakeMachine machine;
-    const SystemPortList ports = machine.portList();
+    const std::pair<long, int> rows[] {
+        {100L, 2}, // a second change at the same instant: not listed again
+        {200L, 3}, // two changes within one second: listed each time
+    };
+    for (const auto &[secondChangeNanoseconds, listings] : rows) {
+        INFO("second change at " << secondChangeNanoseconds << " ns");
+        FakeMachine machine;
+        const SystemPortList ports = machine.portList();
 
-    machine.touchDev(1'000'000, 0);
-    for (int call = 0; call < 3; ++call)
-        QCOMPARE(ports(), std::vector<std::string> {"/dev/ttyUSB0"});
-    QCOMPARE(machine.listings.load(), 1);
+        machine.touchDev(1'000'000, 0);
+        for (int call = 0; call < 3; ++call)
+            CHECK(ports() == std::vector<std::string> {"/dev/ttyUSB0"});
+        CHECK(machine.listings.load() == 1);
 
-    machine.touchDev(1'000'000, 100);
-    ports();
-    machine.touchDev(1'000'000, secondChangeNanoseconds);
-    ports();
-    const SystemPortList copy = ports; // a copy shares what was listed
-    copy();
-    QCOMPARE(machine.listings.load(), listings);
+        machine.touchDev(1'000'000, 100);
+        ports();
+        machine.touchDev(1'000'000, secondChangeNanoseconds);
+        ports();
+        const SystemPortList copy = ports; // a copy shares what was listed
+        copy();
+        CHECK(machine.listings.load() == listings);
+    }
 }
 
 // The port numbers and what is shown of each port come from one listing, in the same order.
-void TestSystemPorts::detailsFromTheSameListing()
+TEST_CASE("The details come from the same listing as the numbers")
 {
     FakeMachine machine;
     machine.setUartType("ttyS3", "4");
@@ -186,15 +197,15 @@ void TestSystemPorts::detailsFromTheSameListing()
     std::vector<std::string> described;
     for (const PortDetails &port : ports.Details())
         described.push_back(port.device + ": " + port.description);
-    QCOMPARE(devices, (std::vector<std::string> {"/dev/ttyS3", "/dev/ttyUSB0"}));
-    QCOMPARE(described,
-        (std::vector<std::string> {
-            "/dev/ttyS3: adapter at /dev/ttyS3", "/dev/ttyUSB0: adapter at /dev/ttyUSB0"}));
-    QCOMPARE(machine.listings.load(), 1);
+    CHECK(devices == std::vector<std::string> {"/dev/ttyS3", "/dev/ttyUSB0"});
+    CHECK(described
+        == std::vector<std::string> {
+            "/dev/ttyS3: adapter at /dev/ttyS3", "/dev/ttyUSB0: adapter at /dev/ttyUSB0"});
+    CHECK(machine.listings.load() == 1);
 }
 
 // udev's links, relative as it makes them; each port gets those that lead to its own node.
-void TestSystemPorts::lastingNamesOfEachPort()
+TEST_CASE("Each port gets the lasting names that lead to its own node")
 {
     FakeMachine machine;
     const auto link = [&](const std::string &name, const std::string &target) {
@@ -211,14 +222,14 @@ void TestSystemPorts::lastingNamesOfEachPort()
     std::vector<std::vector<std::string>> names;
     for (const PortDetails &port : ports.Details())
         names.push_back(port.lastingNames);
-    QCOMPARE(names,
-        (std::vector<std::vector<std::string>> {{}, // ttyS4, built in, has none
+    CHECK(names
+        == std::vector<std::vector<std::string>> {{}, // ttyS4, built in, has none
             {"/dev/serial/by-id/usb-Acme_Relay_A1-if00-port0",
                 "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"},
-            {"/dev/serial/by-id/usb-Acme_Relay_B2-if00-port0"}}));
+            {"/dev/serial/by-id/usb-Acme_Relay_B2-if00-port0"}});
 }
 
-void TestSystemPorts::pressDuringBackgroundReadWaitsForIt()
+TEST_CASE("A press during the background read waits for it")
 {
     FakeMachine machine;
     std::promise<void> started;
@@ -238,10 +249,7 @@ void TestSystemPorts::pressDuringBackgroundReadWaitsForIt()
     // Gives the press time to reach the list; a sound list gives the same result either way.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     release.set_value();
-    QCOMPARE(background.get(), std::vector<std::string> {"/dev/ttyACM0"});
-    QCOMPARE(press.get(), std::vector<std::string> {"/dev/ttyACM0"});
-    QCOMPARE(machine.listings.load(), 1);
+    CHECK(background.get() == std::vector<std::string> {"/dev/ttyACM0"});
+    CHECK(press.get() == std::vector<std::string> {"/dev/ttyACM0"});
+    CHECK(machine.listings.load() == 1);
 }
-
-QTEST_GUILESS_MAIN(TestSystemPorts)
-#include "tst_system_ports.moc"
