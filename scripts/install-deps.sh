@@ -30,7 +30,10 @@ if [[ ${1:-} == windows ]]; then
     # cut the screenshots from it.
     g++ pkg-config libxpm-dev libpng-dev xvfb netpbm
     # Marlett, for the caption buttons in the screenshots.
-    fonts-wine)
+    fonts-wine
+    # The icon's larger images rendered from the scalable icon, the zip, and the tools that read
+    # the program file's resources back in its test.
+    librsvg2-bin zip icoutils)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then
