@@ -31,9 +31,8 @@ if [[ ${1:-} == windows ]]; then
     g++ pkg-config libxpm-dev libpng-dev xvfb netpbm
     # Marlett, for the caption buttons in the screenshots.
     fonts-wine
-    # The icon's larger images rendered from the scalable icon, the zip, and the tools that read
-    # the program file's resources back in its test.
-    librsvg2-bin zip icoutils)
+    # The icon's larger images, rendered from the scalable icon, and the zip.
+    librsvg2-bin zip)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then
