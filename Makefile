@@ -97,7 +97,7 @@ test-windows: windows
 # them the last commit's, so that anyone can rebuild the same bytes (docs/release.md).
 release: deps
 	@bash scripts/install-deps.sh windows
-	@CMAKE_ARGS="$(CMAKE_ARGS)" bash scripts/release.sh
+	@CMAKE_ARGS="$(CMAKE_ARGS)" PACKAGE_BUILD="$(PACKAGE_BUILD)" bash scripts/release.sh
 
 # The release of the last commit built twice, from fresh clones in other folders, later and under
 # another umask, and compared byte for byte.

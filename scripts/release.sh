@@ -19,19 +19,22 @@ export SOURCE_DATE_EPOCH
 # Tools that write local times (zip's member times among them) write the same ones everywhere.
 export TZ=UTC LC_ALL=C.UTF-8
 
-builds=build-release
+# The package's build is `make package`'s own; the Windows build is one of its own, without the
+# tests that `make windows` builds.
+package_build=${PACKAGE_BUILD:-build-package}
+windows_build=build-release-windows
 dist=dist
 rm -rf "$dist"
 mkdir -p "$dist"
 
 say "Debian package"
-make --no-print-directory package PACKAGE_BUILD="$builds/package" >/dev/null
-cp "$builds"/package/ostrim_"$version"_*.deb "$dist/"
+make --no-print-directory package PACKAGE_BUILD="$package_build" >/dev/null
+cp "$package_build/ostrim_${version}"_*.deb "$dist/"
 
 say "Windows zip"
-make --no-print-directory windows WINDOWS_BUILD="$builds/windows" \
+make --no-print-directory windows WINDOWS_BUILD="$windows_build" \
     CMAKE_ARGS="${CMAKE_ARGS:-} -DBUILD_TESTING=OFF" >/dev/null
-cp "$builds/windows/ostrim-$version-windows-x64.zip" "$dist/"
+cp "$windows_build/ostrim-$version-windows-x64.zip" "$dist/"
 
 say "source tarball"
 # git archive gives each member the commit's time; gzip -n leaves out the name and time of its own.
