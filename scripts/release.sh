@@ -18,6 +18,9 @@ SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
 # Tools that write local times (zip's member times among them) write the same ones everywhere.
 export TZ=UTC LC_ALL=C.UTF-8
+# CPack gives the package's folders, and the members of the .deb itself, the modes they get on
+# disk: with the umask fixed here, the caller's umask cannot change them.
+umask 022
 
 # The package's build is `make package`'s own; the Windows build is one of its own, without the
 # tests that `make windows` builds.
