@@ -16,13 +16,13 @@ say() { echo "reproducible-check: $*"; }
 [[ -z $(git -C "$top" status --porcelain --untracked-files=no) ]] ||
     say "warning: uncommitted changes are not built; this checks commit ${commit:0:12}"
 
-# build FOLDER UMASK: a fresh clone of the commit, its release made under that umask.
+# build FOLDER UMASK: a fresh clone of the commit and its release, both made under that umask.
 build() {
     local dir=$work/$1
     say "building ${commit:0:12} in $dir with umask $2"
-    git clone -q --no-checkout "$top" "$dir"
-    git -C "$dir" checkout -q --detach "$commit"
-    (umask "$2" && make -C "$dir" --no-print-directory release >"$dir.log" 2>&1) ||
+    (umask "$2" && git clone -q --no-checkout "$top" "$dir" &&
+        git -C "$dir" checkout -q --detach "$commit" &&
+        make -C "$dir" --no-print-directory release >"$dir.log" 2>&1) ||
         { tail -30 "$dir.log" >&2; say "the release failed in $dir (log: $dir.log)"; exit 1; }
 }
 
