@@ -36,7 +36,9 @@ case $group in
     # cut the screenshots from it.
     g++ pkg-config libxpm-dev libpng-dev xvfb netpbm
     # Marlett, for the caption buttons in the screenshots.
-    fonts-wine) ;;
+    fonts-wine
+    # The icon's larger images, rendered from the scalable icon, and the zip.
+    librsvg2-bin zip) ;;
   package) packages+=(lintian debootstrap) ;;
   *) echo "install-deps: unknown group '$group' (run, test, bench, windows, package)" >&2
      exit 2 ;;
