@@ -16,6 +16,9 @@ packages=(
   # The scalable icon's renderer, the AppStream validator and man, for the resources' tests;
   # dpkg-buildflags and dpkg-shlibdeps for `make package`.
   qt6-svg-dev appstream man-db dpkg-dev
+  # The network line's tests: a device server to send through, and ip for the loopback of the
+  # namespace that the resolver's cases run in.
+  ser2net iproute2
 )
 # `install-deps.sh bench` adds what only `make bench` needs.
 if [[ ${1:-} == bench ]]; then
@@ -29,8 +32,9 @@ if [[ ${1:-} == windows ]]; then
     # The icon writer, built for this machine; a display for the window's tests, and netpbm to
     # cut the screenshots from it.
     g++ pkg-config libxpm-dev libpng-dev xvfb netpbm
-    # Marlett, for the caption buttons in the screenshots.
-    fonts-wine)
+    # Marlett, for the caption buttons in the screenshots; the device server for the network
+    # line's tests.
+    fonts-wine ser2net)
 fi
 # `install-deps.sh package` adds what only `make package-check` needs.
 if [[ ${1:-} == package ]]; then
