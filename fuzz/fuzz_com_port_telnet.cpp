@@ -44,9 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ComPortTelnet whole;
     const std::size_t answered = whole.Receive(bytes).size();
     if (answered > SettingsBlock + size)
-        PropertyBroken("answered " + std::to_string(answered) + " bytes to "
-                + std::to_string(size),
-            input);
+        PropertyBroken(
+            "answered " + std::to_string(answered) + " bytes to " + std::to_string(size), input);
     if ((whole.state() == ComPortTelnet::State::Failed) == whole.failure().empty())
         PropertyBroken("a failure without its words, or words without a failure", input);
 
@@ -58,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         start += piece;
     }
     if (Described(pieces) != Described(whole))
-        PropertyBroken("in pieces '" + Described(pieces) + "', whole '" + Described(whole) + "'",
-            input);
+        PropertyBroken(
+            "in pieces '" + Described(pieces) + "', whole '" + Described(whole) + "'", input);
 
     CheckData(bytes, input);
     return 0;

@@ -38,9 +38,9 @@ constexpr char ExitCodes[]
       "  control and sends once the server has confirmed each setting;\n"
       "  --device socket://HOST:PORT sends the frame as it is, leaving the far\n"
       "  port's settings to the server. HOST is a name, an IPv4 address or an\n"
-      "  IPv6 address in brackets. The server decides who may share its port\n"
-      "  (ser2net's kickolduser drops the user before): nothing is checked\n"
-      "  here. A press over the network ends ";
+      "  IPv6 address in brackets. No check for a port in use is made there:\n"
+      "  the server decides who may share its port (ser2net with kickolduser\n"
+      "  drops the user before). A press over the network ends ";
 
 constexpr char Examples[] = ".\n"
                             "\nExamples:\n"
