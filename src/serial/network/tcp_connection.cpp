@@ -138,7 +138,9 @@ std::optional<std::vector<std::uint8_t>> TcpConnection::Receive()
 {
     std::array<std::uint8_t, 512> buffer;
     for (;;) {
-        if (!WaitUntil(m_socket, false, Remaining()))
+        // Checked before each wait, not only by it: a server that never stops sending would
+        // otherwise always find the socket readable.
+        if (Remaining().count() <= 0 || !WaitUntil(m_socket, false, Remaining()))
             return std::nullopt;
         const long received = ReceiveSome(m_socket, buffer);
         if (received >= 0)
