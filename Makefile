@@ -2,6 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_ARGS ?=
+# cmake --build runs make inside make, which would announce every folder it enters.
+MAKEFLAGS += --no-print-directory
 ifeq ($(CI),true)
 CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
@@ -15,13 +17,16 @@ deps:
 	@bash scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DBUILD_TESTING=ON $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The program alone: the tests, fuzzers and benchmarks are built by `make test` and `make bench`.
-run: configure
+# The program alone, with only what it needs installed: the tests, fuzzers and benchmarks are
+# built by `make test` and `make bench`, in the same build folder.
+run:
+	@bash scripts/install-deps.sh run
+	@cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target ostrim
 	@$(BUILD)/ostrim
 
@@ -53,7 +58,7 @@ soak: build
 # Benchmarks and start-up figures; writes its report to $(BUILD)/bench/report.md.
 bench: deps
 	@bash scripts/install-deps.sh bench
-	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DBUILD_TESTING=ON $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@bash bench/run.sh $(BUILD)
 

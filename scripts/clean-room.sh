@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Proves README's two commands from nothing: in a minimal Debian made by debootstrap, with only
 # make, git, ca-certificates and sudo added, an ordinary user with sudo rights clones this
-# repository's HEAD, runs `make test` (which must install everything itself and pass) and
-# `make run` (which must start the program and keep it running, with nothing on its error output);
-# in Debian 12, `make windows` too.
+# repository's HEAD, runs `make run` (which must install only what the program needs, start it
+# and keep it running, with nothing on its error output) and then `make test` (which must install
+# the rest itself and pass); in Debian 12, `make windows` too. Each step says how many packages it
+# installed and how much it downloaded.
 #
 #   scripts/clean-room.sh [PASS...]    PASS: bookworm, trixie, bookworm-benchmark (default: all)
 #
@@ -70,43 +71,53 @@ inside() {
         say "$pass: libbenchmark-dev installed first ($(seconds_since "$start") s)"
     fi
 
+    # What a step installed since the figures were taken.
+    local packages bytes
+    take_figures() { packages=$(installed); bytes=$(downloaded); }
+    installed_since() {
+        echo "$(($(installed) - packages)) packages installed," \
+            "$((($(downloaded) - bytes) / 1048576)) MiB downloaded"
+    }
     # A make target as the user runs it, with its time and what it installed.
     measured_make() {
-        local target=$1 log=$logs/$pass-make-$1.log start=$SECONDS packages bytes
-        packages=$(installed)
-        bytes=$(downloaded)
+        local target=$1 log=$logs/$pass-make-$1.log start=$SECONDS
+        take_figures
         if ! as_user "make $target" >"$log" 2>&1; then
             tail -60 "$log"
             fail "$pass: make $target failed (whole log: $log)"
         fi
-        say "$pass: make $target passed in $(seconds_since "$start") s;" \
-            "$(($(installed) - packages)) packages installed," \
-            "$((($(downloaded) - bytes) / 1048576)) MiB downloaded"
+        say "$pass: make $target passed in $(seconds_since "$start") s; $(installed_since)"
     }
-
-    measured_make test
-    grep -E 'tests passed|left out' "$logs/$pass-make-test.log" | sed "s/^/clean-room: $pass:   /"
 
     # The program must come up and stay up; the offscreen platform stands in for a display.
     start=$SECONDS
+    take_figures
     as_user 'QT_QPA_PLATFORM=offscreen exec make run' >"$logs/$pass-make-run.log" \
         2>"$logs/$pass-make-run.err" &
     local make_pid=$! program waited=0
     until program=$(program_in "$root"); do
         kill -0 "$make_pid" 2>/dev/null || { cat "$logs/$pass-make-run.err"; \
             fail "$pass: make run ended before the program started"; }
-        ((waited++ < 600)) || fail "$pass: the program did not start within 5 minutes"
+        ((waited++ < 3600)) || fail "$pass: the program did not start within 30 minutes"
         sleep 0.5
     done
     sleep 2
     kill -0 "$program" 2>/dev/null || { cat "$logs/$pass-make-run.err"; \
         fail "$pass: the program ended within two seconds of starting"; }
-    [[ ! -s $logs/$pass-make-run.err ]] || { cat "$logs/$pass-make-run.err"; \
-        fail "$pass: the program wrote to its error output"; }
+    # A chroot has no init system for the services' scripts, and apt's download user may not reach
+    # the unpacked root's cache: notes a real system does not give, and nothing of ours.
+    local errors
+    errors=$(grep -v -e '^invoke-rc.d: ' -e '^W: Download is performed unsandboxed' \
+        "$logs/$pass-make-run.err" || true)
+    [[ -z $errors ]] || { echo "$errors"; fail "$pass: make run wrote to its error output"; }
     kill "$program"
     wait "$make_pid" 2>/dev/null || true
     say "$pass: make run started the program, still running after 2 s," \
-        "error output empty ($(seconds_since "$start") s)"
+        "nothing on its error output ($(seconds_since "$start") s); $(installed_since)"
+    grep '^install-deps:' "$logs/$pass-make-run.log" | sed "s/^/clean-room: $pass:   /"
+
+    measured_make test
+    grep -E 'tests passed|left out' "$logs/$pass-make-test.log" | sed "s/^/clean-room: $pass:   /"
 
     # The Windows build from the same set-up, once: its own tests need root, for Wine's sandbox.
     [[ $pass != bookworm ]] || measured_make windows

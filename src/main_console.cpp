@@ -1,6 +1,6 @@
 #include "cli/win32_command_system.h"
 
-int main(int argc, char *argv[])
+int main()
 {
-    return ostrim::RunConsoleProgram(argc, argv);
+    return ostrim::RunConsoleProgram();
 }

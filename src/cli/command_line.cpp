@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <optional>
 
 namespace ostrim {
@@ -20,13 +21,18 @@ constexpr char DeviceExample[] = "COM3";
 constexpr char DeviceValue[] = "<name>";
 constexpr char DeviceHelp[] = "Send to the COM port <name> instead, e.g. COM3,\nas Device Manager "
                               "names it.";
+constexpr char HelpHelp[] = "Show this help and exit; /? and -? too.";
 #else
 constexpr char DeviceExample[] = "/dev/serial/by-id/usb-FTDI_FT232R_A9X1-if00-port0";
 constexpr char DeviceValue[] = "<path>";
 constexpr char DeviceHelp[] = "Send to the serial device <path> instead, e.g. a\nname under "
                               "/dev/serial/by-id, which stays the same\nwhen adapters are plugged "
                               "in another order.";
+constexpr char HelpHelp[] = "Show this help and exit.";
 #endif
+
+constexpr int HighestPort = 32767;
+constexpr int HighestAddress = 255;
 
 constexpr char ExitCodes[]
     = "Exit codes:\n"
@@ -80,14 +86,14 @@ void AddValue(CLI::App &app, Options &options, const std::string &names,
 
 void Declare(CLI::App &app, Options &options)
 {
-    app.set_help_flag(); // ours: the help is a text to print, and wins over a usage error
+    app.set_help_flag(); // ours: the help is a text to print, and a command line of its own
     app.allow_extras(); // told in our own words below
     app.footer(std::string(ExitCodes) + WithinNetworkTimeout() + Examples + "  ostrim --device "
         + DeviceExample + " -a 7 -o 2\n");
     // Room for the longest option; the descriptions break their own lines to fit 80 columns.
     app.get_formatter()->column_width(26);
-    options.help = AddFlag(app, "-h,--help", "Show this help and exit.");
-    options.version = AddFlag(app, "-v,--version", "Show the version and exit.");
+    options.help = AddFlag(app, "-h,--help", HelpHelp);
+    options.version = AddFlag(app, "-V,--version", "Show the version and exit.");
     options.listPorts = AddFlag(app, "-l,--list-ports",
         "List the serial ports by number, with what the\nsystem knows of them.");
     AddValue(app, options, "-p,--port", options.port, "<number>",
@@ -98,7 +104,7 @@ void Declare(CLI::App &app, Options &options)
     AddValue(app, options, "-o,--on", options.on, "<list>",
         "The outputs to switch on, e.g. 1,3; the others are\nswitched off. Without it, all are "
         "off.");
-    options.verbose = AddFlag(app, "--verbose", "Say what was sent, and where.");
+    options.verbose = AddFlag(app, "-v,--verbose", "Say what was sent, and where.");
 }
 
 CommandLine UsageError(std::string what)
@@ -135,6 +141,21 @@ std::optional<OutputStates> ReadOutputList(const std::string &list)
     }
 }
 
+// A number as a script writes it: decimal digits, blanks around them allowed. The window's lenient
+// reading would take "1x" for 1 and "7.5" for 8; a script that passes such a text is told instead.
+std::optional<std::string> NotWholeNumber(
+    const std::string &option, const std::string &text, int highest)
+{
+    const std::string digits = Trimmed(text);
+    const char *end = digits.data() + digits.size();
+    int value = 0;
+    const auto read = std::from_chars(digits.data(), end, value);
+    if (read.ec == std::errc {} && read.ptr == end && value >= 1 && value <= highest)
+        return std::nullopt;
+    return option + " takes a whole number from 1 to " + std::to_string(highest) + ", not '" + text
+        + "'";
+}
+
 std::optional<std::string> GivenTwice(const Options &options)
 {
     for (const CLI::Option *option : options.values) {
@@ -157,6 +178,13 @@ CommandLine SetOutputsCommand(const Options &options)
     const std::optional<OutputStates> outputs = ReadOutputList(on);
     if (!outputs)
         return UsageError("--on takes outputs 1 to 4 separated by commas, not '" + on + "'");
+
+    if (!options.port.empty()) {
+        if (auto notNumber = NotWholeNumber("--port", options.port.front(), HighestPort))
+            return UsageError(*notNumber);
+    }
+    if (auto notNumber = NotWholeNumber("--address", options.address.front(), HighestAddress))
+        return UsageError(*notNumber);
 
     CommandLine commandLine;
     commandLine.kind = CommandKind::SetOutputs;
@@ -185,6 +213,19 @@ bool AnySendOption(const Options &options)
     return options.verbose->count() > 0
         || std::any_of(options.values.begin(), options.values.end(),
             [](const CLI::Option *option) { return option->count() > 0; });
+}
+
+// --help, --version and --list-ports each do one thing alone; given with any other option, one of
+// the two would go unheeded, and a script would believe it done.
+std::optional<std::string> NotAlone(const CLI::App &app, const CLI::Option *alone)
+{
+    if (alone->count() == 0)
+        return std::nullopt;
+    for (const CLI::Option *option : app.get_options()) {
+        if (option != alone && option->count() > 0)
+            return "--" + alone->get_lnames().front() + " takes no other option";
+    }
+    return std::nullopt;
 }
 
 // What the parser left over: an unknown option, or an argument no option takes. Everything after
@@ -217,6 +258,16 @@ std::string ParseFailure(
     return error.what();
 }
 
+// How Windows programs are asked for their help.
+bool IsWindowsHelp([[maybe_unused]] const std::string &argument)
+{
+#ifdef _WIN32
+    return argument == "/?" || argument == "-?";
+#else
+    return false;
+#endif
+}
+
 // The arguments as the parser takes them: last first, without the program. "--port=" gives an
 // empty value, as "--port ''" does; the parser would take it for a missing one.
 std::vector<std::string> ForParser(
@@ -243,7 +294,7 @@ std::vector<std::string> ForParser(
             split.push_back(argument.substr(0, equals));
             split.push_back(argument.substr(equals + 1));
         } else {
-            split.push_back(argument);
+            split.push_back(IsWindowsHelp(argument) ? "--help" : argument);
         }
     }
     return {split.rbegin(), split.rend()};
@@ -266,6 +317,10 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
     if (const std::optional<std::string> leftOver = LeftOver(app.remaining()))
         return UsageError(*leftOver);
 
+    for (const CLI::Option *alone : {options.help, options.version, options.listPorts}) {
+        if (std::optional<std::string> notAlone = NotAlone(app, alone))
+            return UsageError(*notAlone);
+    }
     CommandLine commandLine;
     if (options.help->count() > 0) {
         commandLine.kind = CommandKind::Help;
@@ -277,8 +332,6 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         return commandLine;
     }
     if (options.listPorts->count() > 0) {
-        if (AnySendOption(options))
-            return UsageError("--list-ports takes no other option");
         commandLine.kind = CommandKind::ListPorts;
         return commandLine;
     }

@@ -9,8 +9,8 @@ namespace ostrim {
 
 enum class CommandKind { Help, Version, ListPorts, SetOutputs, UsageError };
 
-// What the user asked for on the command line. The port and address stay the texts as typed:
-// the action reads them exactly as it reads the window's entries.
+// What the user asked for on the command line. The port and address are whole numbers in range,
+// kept as the texts typed: the action reads them as it reads the window's entries.
 struct CommandLine
 {
     CommandKind kind = CommandKind::UsageError;

@@ -3,7 +3,6 @@
 #include "serial/failure_advice.h"
 #include "serial/network/network_line.h"
 #include "serial/port_details.h"
-#include "serial/posix_serial_line.h"
 
 #include <iostream>
 
@@ -16,15 +15,16 @@ constexpr FaceWords terminalWords {
 
 } // namespace
 
-CommandSystem PosixCommandSystem(PortList ports, PortListing listing)
+CommandSystem PosixCommandSystem(PortList ports, PortListing listing, LineEnvironment environment)
 {
     return {
-        [ports = std::move(ports)](const std::string &device) -> std::unique_ptr<SerialLine> {
+        [ports = std::move(ports), environment = std::move(environment)](
+            const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
-                return std::make_unique<PosixSerialLine>(ports);
+                return std::make_unique<PosixSerialLine>(ports, environment);
             if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
                 return network;
-            return std::make_unique<PosixSerialLine>(OneDevice {device});
+            return std::make_unique<PosixSerialLine>(OneDevice {device}, environment);
         },
         [listing = std::move(listing)] { return PortListText(listing()); },
         [](const std::string &message, const std::optional<ActionError> &failure) {

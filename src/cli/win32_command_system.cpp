@@ -3,9 +3,14 @@
 #include "serial/failure_advice.h"
 #include "serial/network/network_line.h"
 #include "serial/win32_ports.h"
+#include "serial/win32_text.h"
 
+#include <cstdio>
 #include <iostream>
+#include <memory>
 #include <vector>
+
+#include <shellapi.h>
 
 namespace ostrim {
 namespace {
@@ -31,7 +36,44 @@ std::filesystem::path OwnFolder()
     }
 }
 
+// Ostrim.exe is a window program and starts with no console. Started from a console or a batch
+// file, it writes to that console, as ostrim.com would; a stream its starter redirected is
+// already its own and stays so.
+bool Given(DWORD stream)
+{
+    const HANDLE handle = ::GetStdHandle(stream);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+void UseStartersConsole()
+{
+    const bool outGiven = Given(STD_OUTPUT_HANDLE);
+    const bool errGiven = Given(STD_ERROR_HANDLE);
+    if ((outGiven && errGiven) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!outGiven)
+        std::freopen("CONOUT$", "w", stdout);
+    if (!errGiven)
+        std::freopen("CONOUT$", "w", stderr);
+}
+
+int Run(const std::vector<std::string> &arguments)
+{
+    return RunCommand(ParseCommandLine(arguments), Win32CommandSystem(), std::cout, std::cerr);
+}
+
 } // namespace
+
+std::vector<std::string> CommandArguments()
+{
+    int count = 0;
+    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
+    std::vector<std::string> arguments;
+    for (int index = 0; wide && index < count; ++index)
+        arguments.push_back(Narrow(wide.get()[index]));
+    return arguments;
+}
 
 CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
 {
@@ -59,7 +101,7 @@ int StartWindow(const std::filesystem::path &program, std::ostream &err)
     if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
             nullptr, &startup, &started)) {
         const DWORD error = ::GetLastError();
-        err << "ostrim: " << program.string()
+        err << "ostrim: " << Narrow(program.wstring())
             << (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                        ? " is missing: the window's program belongs beside ostrim.com."
                        : " cannot be started (Windows error " + std::to_string(error) + ").")
@@ -71,12 +113,18 @@ int StartWindow(const std::filesystem::path &program, std::ostream &err)
     return ExitCode::Sent;
 }
 
-int RunConsoleProgram(int argc, char *argv[])
+int RunConsoleProgram()
 {
-    if (WantsWindow(argc))
+    const std::vector<std::string> arguments = CommandArguments();
+    if (WantsWindow(static_cast<int>(arguments.size())))
         return StartWindow(OwnFolder() / L"Ostrim.exe", std::cerr);
-    return RunCommand(ParseCommandLine(std::vector<std::string>(argv, argv + argc)),
-        Win32CommandSystem(), std::cout, std::cerr);
+    return Run(arguments);
+}
+
+int RunCommandOfWindowProgram(const std::vector<std::string> &arguments)
+{
+    UseStartersConsole();
+    return Run(arguments);
 }
 
 } // namespace ostrim

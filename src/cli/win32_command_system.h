@@ -4,6 +4,8 @@
 #include "serial/win32_serial_line.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace ostrim {
 
@@ -11,9 +13,20 @@ namespace ostrim {
 // shows the COM ports the system has.
 CommandSystem Win32CommandSystem(Win32LineEnvironment environment = {});
 
+// The program's arguments as Windows holds them, in UTF-16, each turned into UTF-8 by us. The C
+// runtime's argv passes them through the ANSI code page, whose best-fit mapping turns a
+// full-width "１" into "1" and a full-width quote or slash into a real one.
+std::vector<std::string> CommandArguments();
+
 // The console program ostrim.com. With no argument it starts the window, Ostrim.exe from the
 // folder it is in, and returns at once, as typing "ostrim" opens the window on Linux.
-int RunConsoleProgram(int argc, char *argv[]);
+int RunConsoleProgram();
+
+// Ostrim.exe given arguments: the same command line as ostrim.com's, with the same exit codes and
+// its output on the console it was started from, if any, and no window. A batch file or a
+// scheduled task that names Ostrim.exe waits for it and gets its exit code; a message box would
+// hang an unattended task.
+int RunCommandOfWindowProgram(const std::vector<std::string> &arguments);
 
 // Starts the window's program and does not wait for it; 1 with a message on err if it cannot.
 int StartWindow(const std::filesystem::path &program, std::ostream &err);

@@ -20,6 +20,7 @@ enum class FailureReason {
     InUse, // another program holds the port
     PermissionDenied, // this user may not open the device
     Console, // the port is the system's console, which is never written to
+    OnlyConsoles, // the same, and every other port is a console too: there is none to choose
     Missing, // no such port, or its device is gone
     Timeout, // the frame did not leave in time
 };

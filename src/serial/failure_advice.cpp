@@ -1,5 +1,7 @@
 #include "serial/failure_advice.h"
 
+#include "serial/port_details.h"
+
 namespace ostrim {
 namespace {
 
@@ -15,6 +17,8 @@ std::string Advice(const ActionError &failure, const FaceWords &words)
             + " $USER), then log out and in again.";
     case FailureReason::Console:
         return "Ostrim does not write to the console. " + std::string(words.otherPort);
+    case FailureReason::OnlyConsoles:
+        return std::string(noUsablePortText);
     case FailureReason::Timeout:
         return "Check the cable and the device's flow control.";
     case FailureReason::Missing:

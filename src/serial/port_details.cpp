@@ -20,8 +20,6 @@ std::string Hex4(std::uint16_t value)
 std::vector<std::string> KnownFacts(const PortDetails &port)
 {
     std::vector<std::string> facts;
-    if (port.console)
-        facts.emplace_back("system console");
     if (!port.description.empty())
         facts.push_back(Printable(port.description));
     if (!port.manufacturer.empty())
@@ -35,9 +33,20 @@ std::vector<std::string> KnownFacts(const PortDetails &port)
 
 } // namespace
 
+std::string NumberedPort(std::size_t number, const PortDetails &port)
+{
+    return std::to_string(number) + " = " + Printable(port.device)
+        + (port.console ? " (the system console)" : "");
+}
+
+bool NoUsablePort(const std::vector<PortDetails> &ports)
+{
+    return !ports.empty() && std::ranges::all_of(ports, &PortDetails::console);
+}
+
 std::string PortLine(std::size_t number, const PortDetails &port)
 {
-    std::string line = std::to_string(number) + " = " + Printable(port.device);
+    std::string line = NumberedPort(number, port);
     const std::vector<std::string> facts = KnownFacts(port);
     for (std::size_t index = 0; index < facts.size(); ++index)
         line += (index == 0 ? ": " : ", ") + facts[index];
@@ -68,7 +77,20 @@ std::string PortListText(const std::vector<PortDetails> &ports)
     std::string text;
     for (std::size_t index = 0; index < ports.size(); ++index)
         text += PortLine(index + 1, ports[index]) + "\n";
+    if (NoUsablePort(ports))
+        text += std::string(noUsablePortText) + "\n";
     return text;
+}
+
+std::string PortCountText(const std::vector<PortDetails> &ports)
+{
+    if (ports.empty())
+        return std::string(noSerialPortText);
+    std::string text = "This system has " + std::to_string(ports.size())
+        + (ports.size() == 1 ? " serial port: " : " serial ports: ");
+    for (std::size_t index = 0; index < ports.size(); ++index)
+        text += (index == 0 ? "" : ", ") + NumberedPort(index + 1, ports[index]);
+    return NoUsablePort(ports) ? text + ". " + std::string(noUsablePortText) : text;
 }
 
 } // namespace ostrim

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrim {
@@ -23,6 +24,14 @@ struct PortDetails
     std::vector<std::string> lastingNames {};
 };
 
+// What to say where every port is a console: there is no other port to choose or enter.
+inline constexpr std::string_view noUsablePortText
+    = "No port here can be used, since Ostrim never writes to the system console: plug in a USB "
+      "serial adapter, and it shows up as a new port.";
+
+// Whether there are ports but every one of them is a console.
+bool NoUsablePort(const std::vector<PortDetails> &ports);
+
 // Puts the known details to the devices, in the devices' order.
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,
     const std::vector<PortDetails> &known,
@@ -30,11 +39,19 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
 
 // One line per port, numbered as the ports are, e.g.
 // "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001", followed by an
-// indented line for each of its lasting names; with no port at all, a line saying so and what to
-// check.
+// indented line for each of its lasting names; with no port at all, or none but consoles, a line
+// saying so and what to do.
 std::string PortListText(const std::vector<PortDetails> &ports);
 
 // One port's line in that list, under the number the user gives for it.
 std::string PortLine(std::size_t number, const PortDetails &port);
+
+// The port's number and device, the console marked wherever ports are listed:
+// "1 = /dev/ttyS0 (the system console)".
+std::string NumberedPort(std::size_t number, const PortDetails &port);
+
+// The ports on one line, for a message about a port number that does not exist: "This system has
+// 2 serial ports: 1 = /dev/ttyS0 (the system console), 2 = /dev/ttyUSB0".
+std::string PortCountText(const std::vector<PortDetails> &ports);
 
 } // namespace ostrim

@@ -2,6 +2,8 @@
 
 #include "runtime/action_error.h"
 #include "serial/console.h"
+#include "serial/port_details.h"
+#include "serial/tty_driver.h"
 
 #include <algorithm>
 #include <array>
@@ -118,22 +120,6 @@ bool Holds(const TerminalSettings &asked, const TerminalSettings &held)
         && (asked.c_oflag & OPOST) == (held.c_oflag & OPOST);
 }
 
-std::string PortCount(std::size_t count)
-{
-    return std::to_string(count) + (count == 1 ? " serial port" : " serial ports");
-}
-
-std::string DescribePorts(const std::vector<std::string> &ports)
-{
-    if (ports.empty()) {
-        return std::string(noSerialPortText);
-    }
-    std::string text = "This system has " + PortCount(ports.size()) + ": ";
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        text += (i ? ", " : "") + std::to_string(i + 1) + " = " + ports[i];
-    return text;
-}
-
 std::string UserName(uid_t user)
 {
     const passwd *entry = ::getpwuid(user);
@@ -236,10 +222,11 @@ void PosixSerialLine::Open()
 {
     if (IsOpen())
         Fail("is already open", EBUSY);
-    m_device = m_oneDevice ? *m_oneDevice : ListedDevice();
+    const std::vector<dev_t> &consoles = m_consoles.Current();
+    m_device = m_oneDevice ? *m_oneDevice : ListedDevice(consoles);
     // The node is judged by what it is just before the open. Only root could put the console in
     // its place within the microseconds to the open, and root can write to the console anyway.
-    CheckBeforeOpening(m_device, m_consoles.Current());
+    CheckBeforeOpening(m_device, consoles);
 
     m_handle = OpenDevice();
     CheckNotClaimedByAnother();
@@ -248,15 +235,23 @@ void PosixSerialLine::Open()
     m_sendDeadline = m_environment.now() + SendTimeout; // for a close that follows no write
 }
 
-std::string PosixSerialLine::ListedDevice() const
+std::string PosixSerialLine::ListedDevice(const std::vector<dev_t> &consoles) const
 {
     const std::vector<std::string> ports = m_ports();
     if (static_cast<std::size_t>(m_portNumber) > ports.size()) {
         throw ActionError(FailureKind::SerialLine, ENODEV,
-            "Port " + std::to_string(m_portNumber) + " does not exist. " + DescribePorts(ports),
+            "Port " + std::to_string(m_portNumber) + " does not exist. "
+                + PortCountText(ListedPorts(consoles)),
             FailureReason::Missing);
     }
     return ports[static_cast<std::size_t>(m_portNumber - 1)];
+}
+
+// A line on one device has no list to choose from.
+std::vector<PortDetails> PosixSerialLine::ListedPorts(const std::vector<dev_t> &consoles) const
+{
+    return MatchPortDetails(m_oneDevice ? std::vector<std::string> {} : m_ports(), {},
+        [&](const std::string &device) { return IsConsole(device, consoles); });
 }
 
 // Everything that can be told without opening the port: opening a real port raises its modem
@@ -270,10 +265,13 @@ void PosixSerialLine::CheckBeforeOpening(
     const bool isLink = S_ISLNK(status.st_mode);
     if (isLink && ::stat(device.c_str(), &status) != 0)
         Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
-    if (!S_ISCHR(status.st_mode))
+    if (!S_ISCHR(status.st_mode) || !IsSerialPortDevice(status.st_rdev))
         Fail("is not a serial device", ENOTTY);
-    if (std::ranges::find(consoles, status.st_rdev) != consoles.end())
-        Fail("is this system's console", EPERM, FailureReason::Console);
+    if (std::ranges::find(consoles, status.st_rdev) != consoles.end()) {
+        Fail("is this system's console", EPERM,
+            NoUsablePort(ListedPorts(consoles)) ? FailureReason::OnlyConsoles
+                                                : FailureReason::Console);
+    }
     if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing, isLink))
         FailInUse(holder);
 

@@ -3,6 +3,7 @@
 #include "runtime/action_error.h"
 #include "serial/console.h"
 #include "serial/line_settings.h"
+#include "serial/port_details.h"
 #include "serial/port_sharing.h"
 #include "serial/serial_line.h"
 #include "serial/system_ports.h"
@@ -75,7 +76,8 @@ public:
 
 private:
     std::string PortName() const;
-    std::string ListedDevice() const;
+    std::string ListedDevice(const std::vector<dev_t> &consoles) const;
+    std::vector<PortDetails> ListedPorts(const std::vector<dev_t> &consoles) const;
     std::string Refused() const;
     [[noreturn]] void Fail(const std::string &what, int number,
         FailureReason reason = FailureReason::Other, const std::string &group = {}) const;

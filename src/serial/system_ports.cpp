@@ -208,10 +208,12 @@ std::vector<PortDetails> SystemPortList::Details() const
     return details;
 }
 
-PortListing DevicesOnly(PortList ports)
+PortListing DevicesOnly(PortList ports, std::filesystem::path sysClassTty)
 {
-    return [ports = std::move(ports)] {
-        return MatchPortDetails(ports(), {}, [](const std::string &) { return false; });
+    return [ports = std::move(ports), sysClassTty = std::move(sysClassTty)] {
+        const std::vector<dev_t> consoles = ActiveConsoles(sysClassTty);
+        return MatchPortDetails(
+            ports(), {}, [&](const std::string &device) { return IsConsole(device, consoles); });
     };
 }
 

@@ -67,8 +67,8 @@ inline constexpr std::string_view noSerialPortText
     = "This system has no serial port that this user may see: check that the adapter is plugged "
       "in, and that you are in the serial ports' group (dialout).";
 
-// A listing of these ports that knows nothing of them but their devices.
-PortListing DevicesOnly(PortList ports);
+// A listing of these ports that knows nothing of them but their devices and which is a console.
+PortListing DevicesOnly(PortList ports, std::filesystem::path sysClassTty = "/sys/class/tty");
 
 // True for names that sort before others in natural order: runs of digits compare by value.
 bool NaturalLess(const std::string &a, const std::string &b);

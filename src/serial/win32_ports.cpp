@@ -1,6 +1,7 @@
 #include "serial/win32_ports.h"
 
 #include "runtime/message_text.h"
+#include "serial/win32_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -69,18 +70,6 @@ void TakeDevice(PortDetails &port, const Win32DeviceRecord &device)
     }
 }
 
-std::string Utf8(const std::wstring &text)
-{
-    if (text.empty())
-        return {};
-    const int size = ::WideCharToMultiByte(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-        size, nullptr, nullptr);
-    return converted;
-}
-
 // A string or multi-string value, split at its nulls; a missing value is no string at all.
 std::vector<std::string> Strings(const std::vector<wchar_t> &value)
 {
@@ -90,12 +79,12 @@ std::vector<std::string> Strings(const std::vector<wchar_t> &value)
         if (c != L'\0') {
             current += c;
         } else if (!current.empty()) {
-            strings.push_back(Utf8(current));
+            strings.push_back(Narrow(current));
             current.clear();
         }
     }
     if (!current.empty())
-        strings.push_back(Utf8(current));
+        strings.push_back(Narrow(current));
     return strings;
 }
 

@@ -77,14 +77,18 @@ FrmMain::FrmMain(MessageFunction showMessage, const SystemPortList &ports)
     : FrmMain(std::move(showMessage), ports, [ports] { return ports.Details(); })
 { }
 
-FrmMain::FrmMain(MessageFunction showMessage, PortList ports)
-    : FrmMain(std::move(showMessage), ports, DevicesOnly(ports))
+FrmMain::FrmMain(MessageFunction showMessage, PortList ports, LineEnvironment environment)
+    // A copy, not a move: the arguments may be made in any order.
+    : FrmMain(
+        std::move(showMessage), ports, DevicesOnly(ports, environment.sysClassTty), environment)
 { }
 
-FrmMain::FrmMain(MessageFunction showMessage, PortList ports, PortListing listing)
+FrmMain::FrmMain(
+    MessageFunction showMessage, PortList ports, PortListing listing, LineEnvironment environment)
     : m_showMessage(std::move(showMessage))
     , m_ports(std::move(ports))
     , m_listing(std::move(listing))
+    , m_msComm1(m_ports, std::move(environment))
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QString::fromUtf8(FrmMainCaption.data(), FrmMainCaption.size()));

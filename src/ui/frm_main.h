@@ -28,8 +28,9 @@ public:
 
     explicit FrmMain(MessageFunction showMessage = ShowMessageBox,
         const SystemPortList &ports = SystemPortList {});
-    // Ports of which nothing is known but their devices, as pseudo-terminals.
-    FrmMain(MessageFunction showMessage, PortList ports);
+    // Ports of which nothing is known but their devices, as pseudo-terminals, in a system of the
+    // caller's choosing.
+    FrmMain(MessageFunction showMessage, PortList ports, LineEnvironment environment = {});
 
     std::string PortText() const override;
     std::string AddressText() const override;
@@ -43,7 +44,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    FrmMain(MessageFunction showMessage, PortList ports, PortListing listing);
+    FrmMain(MessageFunction showMessage, PortList ports, PortListing listing,
+        LineEnvironment environment = {});
 
     void ArrangeControls();
     std::vector<CaptionRoom> CaptionRooms() const;
@@ -55,7 +57,7 @@ private:
     MessageFunction m_showMessage;
     PortList m_ports;
     PortListing m_listing;
-    PosixSerialLine m_msComm1 {m_ports};
+    PosixSerialLine m_msComm1;
     std::future<void> m_portListRead; // the first listing, started once the window is drawn
 
     // In the order the keyboard visits them.

@@ -1,8 +1,8 @@
 #include "ui/win32_frm_main.h"
 
 #include "serial/failure_advice.h"
+#include "serial/win32_text.h"
 #include "ui/win32_message_box.h"
-#include "ui/win32_text.h"
 
 #include <stdexcept>
 

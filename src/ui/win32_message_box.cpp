@@ -1,6 +1,6 @@
 #include "ui/win32_message_box.h"
 
-#include "ui/win32_text.h"
+#include "serial/win32_text.h"
 #include "ui/window_design.h"
 
 namespace ostrim {

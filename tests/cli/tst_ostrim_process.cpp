@@ -35,9 +35,14 @@ void TestOstrimProcess::commandLineNeedsNoDisplay_data()
         << QStringList {} << 1 << "^$"
         << "^ostrim: there is no display to open the window on; ostrim --help shows the command "
            "line\\n$";
-    // Port 0 is refused before any port is listed or opened.
-    QTest::newRow("a message: port 0") << QStringList {"--port", "0", "--address", "7"} << 1 << "^$"
-                                       << "^ostrim: Invalid communications port\\n$";
+    QTest::newRow("a message: no such device")
+        << QStringList {"--device", "/dev/serial/by-id/usb-gone", "--address", "7"} << 1 << "^$"
+        << "^ostrim: /dev/serial/by-id/usb-gone does not exist or was disconnected.\\n$";
+    // Refused before they are opened: opening /dev/ptmx alone makes a new terminal pair.
+    for (const char *device : {"/dev/ptmx", "/dev/tty"}) {
+        QTest::addRow("no serial port: %s", device) << QStringList {"--device", device, "--address",
+            "7"} << 1 << "^$" << QString("^ostrim: %1 is not a serial device.\\n$").arg(device);
+    }
 }
 
 void TestOstrimProcess::commandLineNeedsNoDisplay()

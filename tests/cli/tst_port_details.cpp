@@ -27,8 +27,11 @@ void TestPortDetails::portLine_data()
         << "1 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001";
     QTest::newRow("ids keep their leading zeros, in lower case") << PortDetails {
         "/dev/ttyACM0", {}, {}, {}, 0x000a, 0x00fe} << "1 = /dev/ttyACM0: USB 000a:00fe";
-    QTest::newRow("the console marked, first") << PortDetails {"/dev/ttyS0", "built-in", {}, {}, {},
-        {}, true} << "1 = /dev/ttyS0: system console, built-in";
+    QTest::newRow("the console marked; the only port, so none can be used")
+        << PortDetails {"/dev/ttyS0", "built-in", {}, {}, {}, {}, true}
+        << "1 = /dev/ttyS0 (the system console): built-in\nNo port here can be used, since Ostrim "
+           "never writes to the system console: plug in a USB serial adapter, and it shows up as a "
+           "new port.";
     QTest::newRow("nothing known: the device alone")
         << PortDetails {"/dev/ttyS1"} << "1 = /dev/ttyS1";
     QTest::newRow("a vendor id without product id is left out")
@@ -68,7 +71,7 @@ void TestPortDetails::matchedToTheDevicesInTheirOrder()
         = MatchPortDetails({"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/pts/3"}, known,
             [](const std::string &device) { return device == "/dev/ttyS0"; });
     QCOMPARE(QString::fromStdString(PortListText(ports)),
-        "1 = /dev/ttyS0: system console\n"
+        "1 = /dev/ttyS0 (the system console)\n"
         "2 = /dev/ttyUSB0: first adapter\n"
         "3 = /dev/ttyUSB1: second adapter\n"
         "4 = /dev/pts/3\n");

@@ -1,5 +1,6 @@
 #include "action_fixtures.h"
 #include "cli/posix_command_system.h"
+#include "console_declared.h"
 #include "hex_text.h"
 #include "pseudo_terminal.h"
 #include "table_test.h"
@@ -130,7 +131,7 @@ TEST_CASE("The port list shows each port with what the system knows of it, or wh
     };
     const Row rows[] {
         {{"/dev/ttyS0", "/dev/ttyUSB0"},
-            "1 = /dev/ttyS0: system console\n"
+            "1 = /dev/ttyS0 (the system console)\n"
             "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001\n"},
         {{},
             "This system has no serial port that this user may see: check that the adapter is "
@@ -147,4 +148,35 @@ TEST_CASE("The port list shows each port with what the system knows of it, or wh
         CHECK(ran.out == row.listed);
         CHECK(ran.err.empty());
     }
+}
+
+// The console is a pseudo-terminal declared as such in a sysfs of the test's own.
+TEST_CASE("Where every port is the console, the command line says that none can be used and what "
+          "to do")
+{
+    PseudoTerminal console;
+    const ConsoleDeclared sysfs(console.devicePath());
+    LineEnvironment environment;
+    environment.sysClassTty = sysfs.path();
+    const PortList ports = PortsAre({console.devicePath()});
+    const CommandSystem system = PosixCommandSystem(ports, {}, environment);
+    const std::string none
+        = "No port here can be used, since Ostrim never writes to the system "
+          "console: plug in a USB serial adapter, and it shows up as a new port.";
+    // The console's own number, and one past it.
+    const std::pair<std::string, std::string> rows[] {
+        {"1", "ostrim: Port 1 (CONSOLE) is this system's console. " + none + "\n"},
+        {"2",
+            "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = CONSOLE (the system "
+            "console). "
+                + none + "\n"},
+    };
+    for (const auto &[port, err] : rows) {
+        CAPTURE(port);
+        const Ran ran = Run({"--port", port, "--address", "7"}, system);
+        CHECK(ran.exitCode == ExitCode::Message);
+        CHECK(ran.out.empty());
+        CHECK(ran.err == Replaced(err, "CONSOLE", console.devicePath()));
+    }
+    CHECK(HexText(console.readAll(50ms)).empty());
 }

@@ -55,6 +55,7 @@ struct Ran
     std::string out;
     std::string err;
     std::string wire;
+    int linesMade = 0;
 };
 
 Ran Run(std::vector<std::string> arguments, std::string_view openFailure = {})
@@ -63,6 +64,7 @@ Ran Run(std::vector<std::string> arguments, std::string_view openFailure = {})
     Ran ran;
     const CommandSystem system {
         [&](const std::string &device) {
+            ++ran.linesMade;
             return std::make_unique<FakeLine>(ran.wire, device, openFailure);
         },
         [] { return std::string("1 = /dev/fake1\n"); },
@@ -94,7 +96,6 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         std::string err;
         std::string_view wire;
     };
-    const std::string usage = "\nTry 'ostrim --help' for more information.\n";
     const Row rows[] {
         {"sent: silent", {"-p", "1", "-a", "7", "-o", "1,3"}, {}, 0, "", "", "07 A0 to /dev/fake1"},
         {"sent, verbose: the frame, the port and its device",
@@ -103,14 +104,8 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         {"sent to a device: named alone, it has no port number",
             {"-d", "/dev/serial/by-id/usb-x", "-a", "7", "-o", "2", "--verbose"}, {}, 0,
             "Sent 07 40 to /dev/serial/by-id/usb-x\n", "", "07 40 to /dev/serial/by-id/usb-x"},
-        {"the port judged by the action", {"-p", "0", "-a", "7"}, {}, 1, "",
-            "ostrim: Invalid communications port\n", ""},
-        {"the address judged by the action", {"-p", "1", "-a", "300"}, {}, 1, "",
-            "ostrim: Board address 300 is too large: the highest address is 255.\n", ""},
         {"the line refuses: its message and what to do, each line marked", {"-p", "1", "-a", "7"},
             "Port 1 is in use.", 1, "", "ostrim: Port 1 is in use.\nostrim: What to do.\n", ""},
-        {"a usage error: what is wrong and where to look", {"-p", "1", "-a", "7", "-o", "5"}, {}, 2,
-            "", "ostrim: --on takes outputs 1 to 4 separated by commas, not '5'" + usage, ""},
         {"the version", {"--version"}, {}, 0, "Ostrim " + std::string(VersionText) + "\n", "", ""},
         {"the port list", {"--list-ports"}, {}, 0, "1 = /dev/fake1\n", "", ""},
     };
@@ -121,6 +116,98 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         CHECK(ran.out == row.out);
         CHECK(ran.err == row.err);
         CHECK(ran.wire == row.wire);
+    }
+}
+
+TEST_CASE("Every mistake on the command line is told, ends in exit code 2 and opens nothing")
+{
+    struct Row
+    {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::string needBoth
+        = "--port and --address are both needed to send (or --device in place of --port)";
+    const std::string onList = "--on takes outputs 1 to 4 separated by commas, not ";
+    const Row rows[] {
+        // Numbers as a script writes them, or nothing sent.
+        {{"-p", "1x", "-a", "7"}, "--port takes a whole number from 1 to 32767, not '1x'"},
+        {{"-p", "1 2", "-a", "7"}, "--port takes a whole number from 1 to 32767, not '1 2'"},
+        {{"-p", "1,5", "-a", "7"}, "--port takes a whole number from 1 to 32767, not '1,5'"},
+        {{"-p", "", "-a", "7"}, "--port takes a whole number from 1 to 32767, not ''"},
+        {{"--port=", "-a", "7"}, "--port takes a whole number from 1 to 32767, not ''"},
+        {{"-p", "0", "-a", "7"}, "--port takes a whole number from 1 to 32767, not '0'"},
+        {{"-p", "32768", "-a", "7"}, "--port takes a whole number from 1 to 32767, not '32768'"},
+        {{"-p", "99999999999", "-a", "7"},
+            "--port takes a whole number from 1 to 32767, not '99999999999'"},
+        {{"-p", "+1", "-a", "7"}, "--port takes a whole number from 1 to 32767, not '+1'"},
+        {{"-p", "\xEF\xBC\x91", "-a", "7"}, // a full-width digit one
+            "--port takes a whole number from 1 to 32767, not '\xEF\xBC\x91'"},
+        {{"-p", "1", "-a", "7.5"}, "--address takes a whole number from 1 to 255, not '7.5'"},
+        {{"-p", "1", "-a", "1e1"}, "--address takes a whole number from 1 to 255, not '1e1'"},
+        {{"-p", "1", "-a", "abc"}, "--address takes a whole number from 1 to 255, not 'abc'"},
+        {{"-p", "1", "-a", "-3"}, "--address takes a whole number from 1 to 255, not '-3'"},
+        {{"-p", "1", "-a", "256"}, "--address takes a whole number from 1 to 255, not '256'"},
+        {{"-p", "1", "-a", "0x10"}, "--address takes a whole number from 1 to 255, not '0x10'"},
+        {{"-d", "COM3", "-a", " "}, "--address takes a whole number from 1 to 255, not ' '"},
+        {{"--address=7=8", "-p", "1"}, "--address takes a whole number from 1 to 255, not '7=8'"},
+        {{"--device", "", "--address", "7"},
+            "--device takes the path of a serial device, not an empty text"},
+        // No option is ever left unheeded.
+        {{"-p", "1", "-a", "7", "-o", "2", "-V"}, "--version takes no other option"},
+        {{"--version", "--list-ports"}, "--version takes no other option"},
+        {{"-p", "1", "-a", "7", "--help"}, "--help takes no other option"},
+        {{"--on", "9", "-h"}, "--help takes no other option"},
+        {{"--help", "--version"}, "--help takes no other option"},
+#ifdef _WIN32
+        {{"/?", "-p", "1"}, "--help takes no other option"},
+        {{"-v", "-?"}, "--help takes no other option"},
+#else
+        {{"/?"}, "unexpected argument '/?'"},
+        {{"-?"}, "Unknown option '?'."},
+#endif
+        {{"--list-ports", "--port", "1"}, "--list-ports takes no other option"},
+        {{"--list-ports", "--device", "/dev/ttyUSB0"}, "--list-ports takes no other option"},
+        {{"--list-ports", "-v"}, "--list-ports takes no other option"},
+        // Options that conflict, are missing or are given twice.
+        {{"--port", "1", "--device", "/dev/ttyUSB0", "--address", "7"},
+            "--port and --device cannot be given together: give one of them"},
+        {{"--port", "1"}, needBoth},
+        {{"--address", "7"}, needBoth},
+        {{"--device", "/dev/ttyUSB0"}, needBoth},
+        {{"--on", "1"}, needBoth},
+        {{"--verbose"}, needBoth},
+        {{"--address", "--port=1"}, needBoth},
+        {{"--port", "1", "--address", "7", "--on", "1", "--on", "2"},
+            "--on is given more than once"},
+        {{"--port", "1", "--address", "7", "--port", "2"}, "--port is given more than once"},
+        {{"--port", "1", "--address", "7", "-a", "2"}, "--address is given more than once"},
+        {{"--device", "/dev/ttyUSB0", "--address", "7", "-d", "/dev/ttyUSB1"},
+            "--device is given more than once"},
+        // Outputs, unknown options and stray arguments.
+        {{"-p", "1", "-a", "7", "-o", "5"}, onList + "'5'"},
+        {{"-p", "1", "-a", "7", "-o", "0"}, onList + "'0'"},
+        {{"-p", "1", "-a", "7", "-o", "12"}, onList + "'12'"},
+        {{"-p", "1", "-a", "7", "-o", "1,,3"}, onList + "'1,,3'"},
+        {{"-p", "1", "-a", "7", "-o", "1;3"}, onList + "'1;3'"},
+        {{"-p", "1", "-a", "7", "-o", "1,"}, onList + "'1,'"},
+        {{"--port", "1", "--address", "7", "--baud", "9600"}, "Unknown option 'baud'."},
+        {{"--port", "1", "--address", "7", "7"}, "unexpected argument '7'"},
+        {{"--port", "1", "--address", "7", "--", "--on"}, "unexpected argument '--on'"},
+        {{"--address", "7", "--port"}, "Missing value after '--port'."},
+        {{"--"}, "nothing to do"},
+    };
+    for (const Row &row : rows) {
+        std::string joined;
+        for (const std::string &argument : row.arguments)
+            joined += "'" + argument + "' ";
+        INFO(joined);
+        const Ran ran = Run(row.arguments);
+        CHECK(ran.exitCode == ExitCode::Usage);
+        CHECK(
+            ran.err == "ostrim: " + row.message + "\nTry 'ostrim --help' for more information.\n");
+        CHECK(ran.out.empty());
+        CHECK(ran.linesMade == 0);
     }
 }
 

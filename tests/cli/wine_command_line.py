@@ -25,10 +25,10 @@ SEND = ["--address", "7", "--on", "1,3"]
 HELP = "Try 'ostrim --help' for more information.\n"
 
 
-def ostrim(folder, arguments):
+def ostrim(folder, arguments, program="ostrim"):
     """As a user types it: "ostrim ..." in cmd.exe, in the folder of both programs."""
-    ran = subprocess.run([WINE, "cmd", "/c", "ostrim", *arguments], cwd=folder,
-                         capture_output=True, text=True, timeout=60)
+    ran = subprocess.run([WINE, "cmd", "/c", program, *arguments], cwd=folder,
+                         capture_output=True, encoding="utf-8", errors="replace", timeout=60)
     return ran.returncode, ran.stdout.replace("\r\n", "\n"), ran.stderr.replace("\r\n", "\n")
 
 
@@ -56,6 +56,14 @@ def main():
         ("the port list", ["--list-ports"], 0, "3 = COM3\n12 = COM12\n", "", "nothing",
          "nothing"),
         ("the version", ["--version"], 0, "Ostrim 1.00\n", "", "nothing", "nothing"),
+        # Through the ANSI code page, the full-width digit one would become "1" and the full-width
+        # quotes real ones, which the C runtime would strip: 07 A0 on COM3.
+        ("a full-width digit is no number", ["--port", "\uff11", *SEND], 2, "",
+         "ostrim: --port takes a whole number from 1 to 32767, not '\uff11'\n" + HELP, "nothing",
+         "nothing"),
+        ("full-width quotes are no quotes", ["--port", "3", "--address", "\uff027\uff02"], 2, "",
+         "ostrim: --address takes a whole number from 1 to 255, not '\uff027\uff02'\n" + HELP,
+         "nothing", "nothing"),
     ]
     # Each port as another program left it, to be given back so after every row.
     for _, slave, _ in terminals.values():
@@ -78,7 +86,20 @@ def main():
             "Ostrim.exe is missing: the window's program belongs beside ostrim.com.\n")),
             (1, "", True))
 
-    check.finish(len(rows) + 1)
+    code, out, err = ostrim(folder, ["/?"])
+    check("/? shows the help", (code, "Usage:" in out, err), (0, True, ""))
+
+    # Ostrim.exe in a batch file: the command line as ostrim.com runs it, and its exit code.
+    with tempfile.TemporaryDirectory() as batch:
+        shutil.copy(os.path.join(folder, "Ostrim.exe"), batch)
+        with open(os.path.join(batch, "send.bat"), "w", newline="\r\n") as script:
+            script.write("@echo off\nOstrim.exe --port 3 --address 7 --on 4\n"
+                         "echo exit code %ERRORLEVEL%\n")
+        check("Ostrim.exe from a batch file", (ostrim(batch, [], "send.bat"),
+                                               received(terminals[3][0], 0.1)),
+              ((0, "exit code 0\n", ""), "07 10"))
+
+    check.finish(len(rows) + 3)
 
 
 if __name__ == "__main__":

@@ -39,6 +39,10 @@ void TestFailureAdvice::advice_data()
         << "";
     QTest::newRow("console") << FailureReason::Console << ""
                              << "Ostrim does not write to the console. Take another.";
+    QTest::newRow("console, and no other port: what to do, not another port")
+        << FailureReason::OnlyConsoles << ""
+        << "No port here can be used, since Ostrim never writes to the system console: plug in a "
+           "USB serial adapter, and it shows up as a new port.";
     QTest::newRow("timeout") << FailureReason::Timeout << ""
                              << "Check the cable and the device's flow control.";
     QTest::newRow("missing: the message lists what exists") << FailureReason::Missing << ""

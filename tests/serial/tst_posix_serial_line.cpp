@@ -1,4 +1,5 @@
 #include "action_fixtures.h"
+#include "console_declared.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
 #include "runtime/action_error.h"
@@ -34,27 +35,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const OutputStates outputs1And3 {1, 0, 1, 0};
 const Bytes frame7A0 {0x07, 0xA0};
-
-// A sysfs of the test's own in which the given terminal is the active console.
-class ConsoleDeclared
-{
-public:
-    explicit ConsoleDeclared(const std::string &devicePath)
-    {
-        struct stat status = {};
-        ::stat(devicePath.c_str(), &status);
-        const std::filesystem::path sys = path();
-        std::filesystem::create_directories(sys / "console");
-        std::filesystem::create_directories(sys / "ttyS0");
-        std::ofstream(sys / "console" / "active") << "ttyS0\n";
-        std::ofstream(sys / "ttyS0" / "dev")
-            << major(status.st_rdev) << ':' << minor(status.st_rdev) << '\n';
-    }
-    std::filesystem::path path() const { return m_dir.path().toStdString(); }
-
-private:
-    QTemporaryDir m_dir;
-};
 
 // The steady clock as the line sees it, moved on by the test: a deadline can then be checked
 // exactly, whatever else the machine is doing.

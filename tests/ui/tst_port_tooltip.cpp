@@ -1,8 +1,11 @@
 #include "action_fixtures.h"
+#include "console_declared.h"
+#include "pseudo_terminal.h"
 #include "ui/frm_main.h"
 
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 using namespace ostrim;
@@ -30,6 +33,7 @@ class TestPortTooltip : public QObject
 
 private slots:
     void listedWhenAskedNotBefore();
+    void onlyTheConsoleLeavesNoPortToEnter();
 };
 
 void TestPortTooltip::listedWhenAskedNotBefore()
@@ -53,6 +57,29 @@ void TestPortTooltip::listedWhenAskedNotBefore()
 
     devices.clear();
     QVERIFY(AskTooltip(*txtPort).startsWith("This system has no serial port"));
+}
+
+// The console is a pseudo-terminal declared as such in a sysfs of the test's own.
+void TestPortTooltip::onlyTheConsoleLeavesNoPortToEnter()
+{
+    PseudoTerminal console;
+    const ConsoleDeclared sysfs(console.devicePath());
+    LineEnvironment environment;
+    environment.sysClassTty = sysfs.path();
+    QStringList messages;
+    FrmMain window([&](QWidget &, const QString &text) { messages.append(text); },
+        PortsAre({console.devicePath()}), environment);
+    const QString device = QString::fromStdString(console.devicePath());
+    const QString none = "No port here can be used, since Ostrim never writes to the system "
+                         "console: plug in a USB serial adapter, and it shows up as a new port.";
+
+    auto *txtPort = window.findChild<QLineEdit *>(QStringLiteral("TxtPort"));
+    QCOMPARE(AskTooltip(*txtPort), "1 = " + device + " (the system console)\n" + none);
+    window.findChild<QLineEdit *>(QStringLiteral("TxtAddress"))->setText(QStringLiteral("7"));
+    txtPort->setText(QStringLiteral("1"));
+    window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    QCOMPARE(messages, QStringList({"Port 1 (" + device + ") is this system's console. " + none}));
+    QVERIFY(console.readAll(std::chrono::milliseconds(50)).empty());
 }
 
 QTEST_MAIN(TestPortTooltip)

@@ -1,4 +1,4 @@
-#include "ui/win32_text.h"
+#include "serial/win32_text.h"
 
 #include <windows.h>
 
