@@ -1,4 +1,5 @@
 #include "serial/network/socket_calls.h"
+#include "serial/win32_text.h"
 
 #include <algorithm>
 
@@ -43,16 +44,6 @@ Failure FailureOf(int number)
     return {OutcomeOf(number), number, "Windows socket error " + std::to_string(number)};
 }
 
-std::wstring Wide(const std::string &text)
-{
-    const int size
-        = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-    ::MultiByteToWideChar(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
 } // namespace
 
 Startup::Startup()
@@ -74,7 +65,7 @@ Resolved Resolve(const std::string &host, std::uint16_t port)
     hints.ai_protocol = IPPROTO_TCP;
     ADDRINFOW *found = nullptr;
     const int error
-        = ::GetAddrInfoW(Wide(host).c_str(), std::to_wstring(port).c_str(), &hints, &found);
+        = ::GetAddrInfoW(Widen(host).c_str(), std::to_wstring(port).c_str(), &hints, &found);
     Resolved resolved;
     if (error != 0) {
         resolved.notFound = error == WSAHOST_NOT_FOUND || error == WSANO_DATA;
