@@ -37,7 +37,9 @@ def start_ser2net(folder, device):
     with open(config, "w") as out:
         out.write(f"%YAML 1.1\n---\nconnection: &board\n"
                   f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
-                  f"  connector: serialdev,{device},9600n81,local\n")
+                  f"  connector: serialdev,{device},9600n81,local\n"
+                  # Nothing advertised on the network, whatever the machine's defaults.
+                  f"  options:\n    mdns: false\n")
     server = subprocess.Popen(["ser2net", "-n", "-c", config, "-P", os.path.join(folder, "pid")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
