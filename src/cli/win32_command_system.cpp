@@ -1,6 +1,7 @@
 #include "cli/win32_command_system.h"
 
 #include "serial/failure_advice.h"
+#include "serial/network/network_line.h"
 #include "serial/win32_ports.h"
 #include "serial/win32_text.h"
 
@@ -80,6 +81,8 @@ CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
         [environment](const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
                 return std::make_unique<Win32SerialLine>(environment);
+            if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
+                return network;
             return std::make_unique<Win32SerialLine>(OneDevice {device}, environment);
         },
         [ports = environment.ports] { return Win32PortListText(ports()); },
