@@ -9,7 +9,7 @@ CMAKE_ARGS += -DOSTRIM_WARNINGS_AS_ERRORS=ON
 endif
 
 .PHONY: all deps configure build test run clean fuzz sanitize soak bench package package-check \
-	clean-room windows test-windows
+	clean-room windows test-windows release reproducible-check
 
 all: build
 
@@ -97,6 +97,18 @@ windows:
 
 test-windows: windows
 	@cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# dist/: the Debian package, the Windows zip, the source tarball and SHA256SUMS, every date in
+# them the last commit's, so that anyone can rebuild the same bytes (docs/release.md).
+release: deps
+	@bash scripts/install-deps.sh windows
+	@CMAKE_ARGS="$(CMAKE_ARGS)" PACKAGE_BUILD="$(PACKAGE_BUILD)" bash scripts/release.sh
+
+# The release of the last commit built twice, from fresh clones in other folders, later and under
+# another umask, and compared byte for byte.
+reproducible-check: deps
+	@bash scripts/install-deps.sh windows
+	@bash scripts/reproducible-check.sh
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(WINDOWS_BUILD)

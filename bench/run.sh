@@ -64,6 +64,26 @@ say "## One press, medians in µs"
 } | tee -a "$report"
 say ""
 
+# One press over rfc2217:// to a ser2net on 127.0.0.1: the network line beside pyserial's own
+# rfc2217:// client, against the same server in one run.
+say "## One press over rfc2217:// to ser2net on 127.0.0.1, $runs presses each"
+if command -v ser2net >/dev/null; then
+    "$python" "$(dirname "$pyserial")/network_press.py" "$bench/network_press" "$runs" \
+        >"$bench/network.txt" 2>&1 || true
+    grep -v '^figure ' "$bench/network.txt" | block
+    network() { sed -n "s/^figure $1 //p" "$bench/network.txt"; }
+    say ""
+    {
+        echo "| Client | Median µs | Mean µs |"
+        echo "|---|---:|---:|"
+        echo "| ostrim | $(network ostrim_network_median_us) | $(network ostrim_network_mean_us) |"
+        echo "| pyserial | $(network pyserial_network_median_us) | $(network pyserial_network_mean_us) |"
+    } | tee -a "$report"
+else
+    say "Skipped: ser2net is not installed (scripts/install-deps.sh)."
+fi
+say ""
+
 # Many presses: the soak test's ratio of processor time per press, end against start.
 soak_actions=${OSTRIM_BENCH_SOAK_ACTIONS:-20000}
 # The lock directory in memory where it can be, as most desktops have it.

@@ -1,36 +1,52 @@
 # The zip a Windows user unpacks and runs from, ostrim-<version>-windows-x64.zip in the build
-# folder: the programs, stripped of their debugging information, beside a readme and the
-# copyright notice, all at its top level so that Explorer's "Extract All" gives one folder.
+# folder: one folder ostrim-<version>/ holding the programs, stripped of their debugging
+# information, a readme and the notices, so that Explorer's "Extract All" gives that one folder.
 #
 #   ostrim_windows_zip(PROGRAMS target...)
 function(ostrim_windows_zip)
   cmake_parse_arguments(ZIP "" "" "PROGRAMS" ${ARGN})
-  set(name ostrim-${PROJECT_VERSION}-windows-x64)
-  set(stage ${PROJECT_BINARY_DIR}/${name})
+  set(folder ostrim-${PROJECT_VERSION})
+  set(name ${folder}-windows-x64)
+  set(stage ${PROJECT_BINARY_DIR}/zip)
   set(zip ${PROJECT_BINARY_DIR}/${name}.zip)
 
   # Windows text files: CRLF, so that every editor shows the lines, and a .txt name that
-  # Explorer opens on a double click. The copyright file has no @-names to replace.
+  # Explorer opens on a double click. The notices are Ostrim's copyright file followed by those
+  # of the runtime that the programs link statically.
   configure_file(${PROJECT_SOURCE_DIR}/resources/README-windows.txt.in
-    ${stage}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(${PROJECT_SOURCE_DIR}/resources/copyright ${stage}/copyright.txt
-    @ONLY NEWLINE_STYLE CRLF)
+    ${stage}/${folder}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
+  set(notices ${PROJECT_SOURCE_DIR}/resources/copyright
+    ${PROJECT_SOURCE_DIR}/resources/notices-windows)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${notices})
+  set(text "")
+  foreach(part IN LISTS notices)
+    file(READ ${part} content)
+    string(APPEND text "${content}")
+    string(APPEND text "\n")
+  endforeach()
+  string(REGEX REPLACE "\n$" "" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${stage}/copyright.txt.new "${text}")
+  file(COPY_FILE ${stage}/copyright.txt.new ${stage}/${folder}/copyright.txt ONLY_IF_DIFFERENT)
+  set(OSTRIM_WINDOWS_NOTICES ${stage}/${folder}/copyright.txt PARENT_SCOPE)
 
   set(files)
   set(strip_commands)
   foreach(program IN LISTS ZIP_PROGRAMS)
-    list(APPEND files $<TARGET_FILE_NAME:${program}>)
-    list(APPEND strip_commands COMMAND ${CMAKE_STRIP} -o ${stage}/$<TARGET_FILE_NAME:${program}>
-      $<TARGET_FILE:${program}>)
+    list(APPEND files ${folder}/$<TARGET_FILE_NAME:${program}>)
+    list(APPEND strip_commands COMMAND ${CMAKE_STRIP}
+      -o ${stage}/${folder}/$<TARGET_FILE_NAME:${program}> $<TARGET_FILE:${program}>)
   endforeach()
-  list(APPEND files README-windows.txt copyright.txt)
+  list(APPEND files ${folder}/README-windows.txt ${folder}/copyright.txt)
 
+  find_program(OSTRIM_ZIP zip REQUIRED)
   add_custom_command(OUTPUT ${zip}
     ${strip_commands}
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${zip}
-    COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip ${files}
+    COMMAND ${CMAKE_COMMAND} -DZIP=${zip} -DZIP_TOOL=${OSTRIM_ZIP} "-DFILES=${files}"
+      -P ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake
     WORKING_DIRECTORY ${stage}
-    DEPENDS ${ZIP_PROGRAMS} ${stage}/README-windows.txt ${stage}/copyright.txt
+    DEPENDS ${ZIP_PROGRAMS} ${stage}/${folder}/README-windows.txt
+      ${stage}/${folder}/copyright.txt ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake
     COMMENT "Packing ${name}.zip"
     VERBATIM)
   add_custom_target(ostrim_windows_zip ALL DEPENDS ${zip})

@@ -1,15 +1,18 @@
 // Turns the icon's XPM images into the files that install and Windows builds need: one PNG per
-// size for the desktop's icon theme, and one ICO with both images at 4 bits per pixel. libXpm
+// size for the desktop's icon theme, and one ICO with the images at 4 bits per pixel. libXpm
 // reads the images and libpng writes the PNGs; the ICO is written here, as no library at hand
-// writes a 16-colour one with its transparency mask.
+// writes a 16-colour one with its transparency mask. PNG files given after the images (the
+// scalable icon rendered at the larger sizes) go into the ICO as they are: every 64-bit Windows
+// reads PNG images in icons, and 256 pixels can only be one.
 //
-//   ostrim_write_icons OUTPUT_DIR IMAGE.xpm...
+//   ostrim_write_icons OUTPUT_DIR IMAGE.xpm... [RENDERED.png...]
 
 #include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -121,6 +124,7 @@ public:
             m_bytes.push_back(static_cast<char>(static_cast<std::uint64_t>(value) >> (8 * i)));
     }
     void Append(const Bytes &other) { m_bytes += other.m_bytes; }
+    void Append(const std::string &bytes) { m_bytes += bytes; }
     std::size_t Size() const { return m_bytes.size(); }
     const std::string &Data() const { return m_bytes; }
 
@@ -176,22 +180,61 @@ Bytes IconImage(const Image &image)
     return bytes;
 }
 
-Bytes IconFile(const std::vector<Image> &images)
+// One image of the ICO: its size, its colours as the directory states them, and its bytes.
+struct IconEntry
+{
+    int width = 0;
+    int height = 0;
+    int colours = 0; // 0: more than 256
+    int bitsPerPixel = 0;
+    Bytes bytes;
+};
+
+IconEntry PaletteEntry(const Image &image)
+{
+    return {image.width, image.height, static_cast<int>(Palette.size()), 4, IconImage(image)};
+}
+
+std::uint32_t BigEndian32(const std::string &bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = at; i < at + 4; ++i)
+        value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
+    return value;
+}
+
+// A PNG file as it is, its size read from its header chunk.
+std::optional<IconEntry> PngEntry(const char *path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes {std::istreambuf_iterator<char>(in), {}};
+    constexpr std::string_view Signature = "\x89PNG\r\n\x1a\n";
+    if (bytes.size() < 24 || !bytes.starts_with(Signature) || bytes.substr(12, 4) != "IHDR") {
+        std::fprintf(stderr, "%s: not a PNG image\n", path);
+        return std::nullopt;
+    }
+    IconEntry entry {static_cast<int>(BigEndian32(bytes, 16)),
+        static_cast<int>(BigEndian32(bytes, 20)), 0, 32, {}};
+    entry.bytes.Append(bytes);
+    return entry;
+}
+
+Bytes IconFile(const std::vector<IconEntry> &entries)
 {
     Bytes header;
     header.Append<std::uint16_t>(0);
     header.Append<std::uint16_t>(1); // an icon, not a cursor
-    header.Append<std::uint16_t>(static_cast<std::uint16_t>(images.size()));
+    header.Append<std::uint16_t>(static_cast<std::uint16_t>(entries.size()));
     Bytes data;
-    auto offset = static_cast<std::uint32_t>(6 + 16 * images.size());
-    for (const Image &image : images) {
-        const Bytes entry = IconImage(image);
+    auto offset = static_cast<std::uint32_t>(6 + 16 * entries.size());
+    for (const IconEntry &image : entries) {
+        const Bytes &entry = image.bytes;
         header.Append(static_cast<std::uint8_t>(image.width % 256));
         header.Append(static_cast<std::uint8_t>(image.height % 256));
-        header.Append(static_cast<std::uint8_t>(Palette.size()));
+        header.Append(static_cast<std::uint8_t>(image.colours));
         header.Append<std::uint8_t>(0);
         header.Append<std::uint16_t>(1); // planes
-        header.Append<std::uint16_t>(4); // bits per pixel
+        header.Append(static_cast<std::uint16_t>(image.bitsPerPixel));
         header.Append(static_cast<std::uint32_t>(entry.Size()));
         header.Append(offset);
         offset += static_cast<std::uint32_t>(entry.Size());
@@ -206,22 +249,29 @@ Bytes IconFile(const std::vector<Image> &images)
 int main(int argc, char *argv[])
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR IMAGE.xpm...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR IMAGE.xpm... [RENDERED.png...]\n", argv[0]);
         return 2;
     }
     const std::string outputDir = argv[1];
-    std::vector<Image> images;
+    std::vector<IconEntry> entries;
     for (int arg = 2; arg < argc; ++arg) {
+        if (std::string_view(argv[arg]).ends_with(".png")) {
+            std::optional<IconEntry> rendered = PngEntry(argv[arg]);
+            if (!rendered)
+                return 1;
+            entries.push_back(std::move(*rendered));
+            continue;
+        }
         const std::optional<Image> image = ReadXpm(argv[arg]);
         if (!image)
             return 1;
         if (!WritePng(*image, outputDir + "/ostrim-" + std::to_string(image->width) + ".png"))
             return 1;
-        images.push_back(*image);
+        entries.push_back(PaletteEntry(*image));
     }
     const std::string ico = outputDir + "/ostrim.ico";
     std::ofstream out(ico, std::ios::binary);
-    out << IconFile(images).Data();
+    out << IconFile(entries).Data();
     if (!out.flush()) {
         std::fprintf(stderr, "%s: cannot write\n", ico.c_str());
         return 1;

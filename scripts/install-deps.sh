@@ -22,7 +22,10 @@ if [[ $group != run ]]; then
     libxpm-dev libpng-dev
     # The scalable icon's renderer, the AppStream validator and man, for the resources' tests;
     # dpkg-buildflags and dpkg-shlibdeps for `make package`.
-    qt6-svg-dev appstream man-db dpkg-dev)
+    qt6-svg-dev appstream man-db dpkg-dev
+    # The network line's tests: a device server to send through, and ip for the loopback of the
+    # namespace that the resolver's cases run in.
+    ser2net iproute2)
 fi
 case $group in
   run | test) ;;
@@ -35,8 +38,11 @@ case $group in
     # The icon writer, built for this machine; a display for the window's tests, and netpbm to
     # cut the screenshots from it.
     g++ pkg-config libxpm-dev libpng-dev xvfb netpbm
-    # Marlett, for the caption buttons in the screenshots.
-    fonts-wine) ;;
+    # Marlett, for the caption buttons in the screenshots; the device server for the network
+    # line's tests.
+    fonts-wine ser2net
+    # The icon's larger images, rendered from the scalable icon, and the zip.
+    librsvg2-bin zip) ;;
   package) packages+=(lintian debootstrap) ;;
   *) echo "install-deps: unknown group '$group' (run, test, bench, windows, package)" >&2
      exit 2 ;;

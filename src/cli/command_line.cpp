@@ -1,5 +1,8 @@
 #include "cli/command_line.h"
 
+#include "serial/network/network_address.h"
+#include "serial/network/tcp_connection.h"
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -31,13 +34,24 @@ constexpr char HelpHelp[] = "Show this help and exit.";
 constexpr int HighestPort = 32767;
 constexpr int HighestAddress = 255;
 
-constexpr char ExitCodes[] = "Exit codes:\n"
-                             "  0  the frame was sent (or the help, version or port list shown)\n"
-                             "  1  nothing was sent: the message on standard error says why\n"
-                             "  2  the command line was not understood\n"
-                             "\nExamples:\n"
-                             "  ostrim --list-ports\n"
-                             "  ostrim --port 1 --address 7 --on 1,3\n";
+constexpr char ExitCodes[]
+    = "Exit codes:\n"
+      "  0  the frame was sent (or the help, version or port list shown)\n"
+      "  1  nothing was sent: the message on standard error says why\n"
+      "  2  the command line was not understood\n"
+      "\nDevice servers:\n"
+      "  --device rfc2217://HOST:PORT sets the far port to 2400 8N1 without flow\n"
+      "  control and sends once the server has confirmed each setting;\n"
+      "  --device socket://HOST:PORT sends the frame as it is, leaving the far\n"
+      "  port's settings to the server. HOST is a name, an IPv4 address or an\n"
+      "  IPv6 address in brackets. No check for a port in use is made there:\n"
+      "  the server decides who may share its port (ser2net with kickolduser\n"
+      "  drops the user before). A press over the network ends ";
+
+constexpr char Examples[] = ".\n"
+                            "\nExamples:\n"
+                            "  ostrim --list-ports\n"
+                            "  ostrim --port 1 --address 7 --on 1,3\n";
 
 // Each value option keeps every value given, so that one given twice is told rather than one of
 // the values silently taken; each flag is counted.
@@ -74,7 +88,8 @@ void Declare(CLI::App &app, Options &options)
 {
     app.set_help_flag(); // ours: the help is a text to print, and a command line of its own
     app.allow_extras(); // told in our own words below
-    app.footer(std::string(ExitCodes) + "  ostrim --device " + DeviceExample + " -a 7 -o 2\n");
+    app.footer(std::string(ExitCodes) + WithinNetworkTimeout() + Examples + "  ostrim --device "
+        + DeviceExample + " -a 7 -o 2\n");
     // Room for the longest option; the descriptions break their own lines to fit 80 columns.
     app.get_formatter()->column_width(26);
     options.help = AddFlag(app, "-h,--help", HelpHelp);
@@ -178,6 +193,11 @@ CommandLine SetOutputsCommand(const Options &options)
     } else {
         if (options.device.front().empty())
             return UsageError("--device takes the path of a serial device, not an empty text");
+        if (IsNetworkAddress(options.device.front())) {
+            const ParsedNetworkAddress parsed = ParseNetworkAddress(options.device.front());
+            if (!parsed.address)
+                return UsageError("--device " + parsed.error);
+        }
         // The line opens its one device whatever the number; 1 passes every check of a number.
         commandLine.portText = "1";
         commandLine.device = options.device.front();

@@ -1,5 +1,6 @@
 #include "cli/posix_command_system.h"
 
+#include "serial/network/network_line.h"
 #include "serial/port_details.h"
 
 #include <iostream>
@@ -13,6 +14,8 @@ CommandSystem PosixCommandSystem(PortList ports, PortListing listing, LineEnviro
             const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
                 return std::make_unique<SerialPortLine>(PosixLine(ports, environment));
+            if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
+                return network;
             return std::make_unique<SerialPortLine>(PosixLine(OneDevice {device}, environment));
         },
         [listing = std::move(listing)] { return PortListText(listing(), noSerialPortText); },

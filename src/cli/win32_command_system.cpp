@@ -1,5 +1,6 @@
 #include "cli/win32_command_system.h"
 
+#include "serial/network/network_line.h"
 #include "serial/win32/win32_ports.h"
 #include "serial/win32/win32_text.h"
 
@@ -75,6 +76,8 @@ CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
         [environment](const std::string &device) -> std::unique_ptr<SerialLine> {
             if (device.empty())
                 return std::make_unique<SerialPortLine>(Win32Line(environment));
+            if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
+                return network;
             return std::make_unique<SerialPortLine>(Win32Line(OneDevice {device}, environment));
         },
         [ports = environment.ports] { return Win32PortListText(ports()); },

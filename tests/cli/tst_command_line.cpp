@@ -71,6 +71,12 @@ TEST_CASE("A send keeps the port and address texts as typed and reads the list o
             "port '1' device '/dev/serial/by-id/usb-x' address '7' on 0100"},
         {{"-d", "/dev/ttyUSB0", "-a", "9", "--verbose"},
             "port '1' device '/dev/ttyUSB0' address '9' on 0000 verbose"},
+        // A device server's address is the device; a malformed one is a mistake in the usage.
+        {{"--device", "socket://[::1]:7000", "-a", "7"},
+            "port '1' device 'socket://[::1]:7000' address '7' on 0000"},
+        {{"--device", "rfc2217://board", "-a", "7"},
+            "usage: --device 'rfc2217://board' names no port: give rfc2217://HOST:PORT or "
+            "socket://HOST:PORT"},
     };
     for (const Row &row : rows) {
         INFO(Joined(row.arguments));

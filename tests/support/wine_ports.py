@@ -38,6 +38,8 @@ def check_sandbox():
 
 
 def stop_wine_server():
+    if not WINE:
+        return
     server = os.path.join(os.path.dirname(WINE), "wineserver")
     subprocess.run([server, "-k"], capture_output=True)
     subprocess.run([server, "-w"], capture_output=True)

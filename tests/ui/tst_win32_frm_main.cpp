@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -562,7 +563,9 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
     };
     for (const Value value : {Value {L"FileVersion", "1.00"}, Value {L"ProductVersion", "1.00"},
              Value {L"ProductName", "Ostrim"}, Value {L"InternalName", "Ostrim"},
-             Value {L"OriginalFilename", "Ostrim.exe"}}) {
+             Value {L"OriginalFilename", "Ostrim.exe"},
+             Value {L"FileDescription", "Switch the outputs of a board on a serial port"},
+             Value {L"LegalCopyright", "Copyright 2026 The Ostrim authors"}}) {
         CAPTURE(Narrow(value.name));
         wchar_t *text = nullptr;
         const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + value.name;
@@ -573,7 +576,8 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
 
     HMODULE file = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     REQUIRE(file);
-    // The icon group: 32 by 32 and 16 by 16, 16 colours each.
+    // The icon group: 32 by 32 and 16 by 16, 16 colours each, and the scalable icon rendered
+    // at 48 and 256 pixels (a width of 0), the latter a PNG image as Windows wants it.
 #pragma pack(push, 2)
     struct IconEntry
     {
@@ -587,14 +591,19 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
         = FindResourceW(file, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)); // RT_GROUP_ICON
     REQUIRE(group);
     const auto *header = static_cast<const WORD *>(LockResource(LoadResource(file, group)));
-    REQUIRE(header[2] == 2);
+    REQUIRE(header[2] == 4);
     std::vector<std::string> images;
     const auto *entries = reinterpret_cast<const IconEntry *>(header + 3);
     for (int index = 0; index < header[2]; ++index)
         images.push_back(std::to_string(entries[index].width) + "x"
             + std::to_string(entries[index].height) + "x"
             + std::to_string(entries[index].bitCount));
-    CHECK(images == std::vector<std::string> {"32x32x4", "16x16x4"});
+    CHECK(images == std::vector<std::string> {"32x32x4", "16x16x4", "48x48x32", "0x0x32"});
+    const HRSRC large = FindResourceW(file, MAKEINTRESOURCEW(entries[3].id), MAKEINTRESOURCEW(3));
+    REQUIRE(large); // RT_ICON
+    const std::string_view png(static_cast<const char *>(LockResource(LoadResource(file, large))),
+        SizeofResource(file, large));
+    CHECK(png.starts_with("\x89PNG\r\n\x1a\n"));
 
     const HRSRC manifest
         = FindResourceW(file, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST

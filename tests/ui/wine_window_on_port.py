@@ -55,13 +55,15 @@ def main():
 
     scratch = tempfile.mkdtemp()
     with zipfile.ZipFile(zip_path) as archive:
-        archive.extract("Ostrim.exe", scratch)
+        # The zip's one folder, ostrim-<version>/, holds the program.
+        member = next(name for name in archive.namelist() if name.endswith("/Ostrim.exe"))
+        program = archive.extract(member, scratch)
     log = os.path.join(scratch, "wire.log")
     open(log, "w").close()
     stop = threading.Event()
     copier = threading.Thread(target=copy_wire, args=(master, log, stop))
     copier.start()
-    environment = dict(os.environ, OSTRIM_PROGRAM=os.path.join(scratch, "Ostrim.exe"),
+    environment = dict(os.environ, OSTRIM_PROGRAM=program,
                        OSTRIM_SCRATCH=scratch)
     run = wine(test_program, "--no-skip", "-tc=a press on a mapped port*", env=environment)
     stop.set()

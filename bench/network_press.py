@@ -1,0 +1,94 @@
+#!/usr/bin/python3
+"""One press over rfc2217:// to a ser2net on 127.0.0.1, by the network line and by pyserial's own
+rfc2217:// client, side by side in one run against the same server: open with the far port set to
+2400 8N1, write the two bytes, close. The far port is a pseudo-terminal emptied on a thread.
+
+Usage: network_press.py NETWORK_PRESS [CYCLES]. Prints "figure" lines that bench/run.sh reads,
+then the same in words.
+"""
+import os
+import pty
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import serial
+
+FRAME = bytes([0x07, 0xA0])
+
+
+def drain(master):
+    while True:
+        try:
+            os.read(master, 4096)
+        except OSError:
+            return
+
+
+def start_ser2net(folder, device):
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    config = os.path.join(folder, "ser2net.yaml")
+    with open(config, "w") as out:
+        out.write(f"%YAML 1.1\n---\nconnection: &board\n"
+                  f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                  f"  connector: serialdev,{device},9600n81,local\n"
+                  # Nothing advertised on the network, whatever the machine's defaults.
+                  f"  options:\n    mdns: false\n")
+    server = subprocess.Popen(["ser2net", "-n", "-c", config, "-P", os.path.join(folder, "pid")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            time.sleep(0.2)
+            return server, f"rfc2217://127.0.0.1:{port}"
+        except OSError:
+            time.sleep(0.05)
+    sys.exit("ser2net did not start")
+
+
+def pyserial_press(url):
+    # ser2net does not confirm the modem lines of a far port that has none, and pyserial's client
+    # waits for that confirmation unless told not to, as its documentation advises.
+    port = serial.serial_for_url(url + "?ign_set_control", baudrate=2400, bytesize=serial.EIGHTBITS,
+                                 parity=serial.PARITY_NONE, stopbits=serial.STOPBITS_ONE)
+    port.write(FRAME)
+    port.flush()
+    port.close()
+
+
+def main():
+    network_press = sys.argv[1]
+    cycles = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    master, slave = pty.openpty()
+    threading.Thread(target=drain, args=(master,), daemon=True).start()
+    with tempfile.TemporaryDirectory() as folder:
+        server, url = start_ser2net(folder, os.ttyname(slave))
+        try:
+            ours = subprocess.run([network_press, url, str(cycles)], capture_output=True,
+                                  text=True, check=True).stdout
+            for _ in range(min(cycles, 20)):
+                pyserial_press(url)
+            times = []
+            for _ in range(cycles):
+                start = time.perf_counter()
+                pyserial_press(url)
+                times.append(time.perf_counter() - start)
+        finally:
+            server.terminate()
+            server.wait()
+    median, mean = statistics.median(times) * 1e6, statistics.fmean(times) * 1e6
+    print(ours, end="")
+    print(f"figure pyserial_network_median_us {median:.1f}")
+    print(f"figure pyserial_network_mean_us {mean:.1f}")
+    print(f"pyserial {serial.__version__}: {cycles} presses, median {median:.1f} us, "
+          f"mean {mean:.1f} us")
+
+
+if __name__ == "__main__":
+    main()
