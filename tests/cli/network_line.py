@@ -52,6 +52,12 @@ class FarEnd:
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
+        # Ahead of everything else on a busy machine where allowed (ser2net runs at the lowest
+        # priority): a pseudo-terminal's unread bytes go when ser2net ends the session.
+        try:
+            os.setpriority(os.PRIO_PROCESS, threading.get_native_id(), -10)
+        except OSError:
+            pass
         while True:
             select.select([self.master], [], [])
             if self.settings is None:
@@ -86,7 +92,10 @@ def start_ser2net(folder, far_end):
                   f"  connector: serialdev,{far_end.path},9600n81,local\n"
                   # Nothing advertised on the network, whatever the machine's defaults.
                   f"  options:\n    mdns: false\n")
-    server = subprocess.Popen(["ser2net", "-n", "-c", config, "-P", os.path.join(folder, "pid")],
+    # At the lowest priority, so that on a busy machine the far end reads each frame, and the
+    # settings it came at, before ser2net goes on to end the session and put the port back.
+    server = subprocess.Popen(["nice", "-n", "19", "ser2net", "-n", "-c", config, "-P",
+                               os.path.join(folder, "pid")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         try:
