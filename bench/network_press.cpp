@@ -1,5 +1,5 @@
 // Presses over the network line, in one process as a script's loop would run them: the action on
-// a NetworkLine to the URL given, each press timed from the line's creation to its close.
+// the network line to the URL given, each press timed from the line's creation to its close.
 //   network_press URL CYCLES
 #include "output/set_outputs.h"
 #include "serial/network/network_line.h"

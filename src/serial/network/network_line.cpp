@@ -1,6 +1,7 @@
 #include "serial/network/network_line.h"
 
 #include "runtime/action_error.h"
+#include "serial/serial_port_line.h"
 
 namespace ostrim {
 namespace {
@@ -41,49 +42,34 @@ ComPortSettings ComPortSettingsOf(const LineSettings &settings)
     return wanted;
 }
 
-[[noreturn]] void FailNotOpen(const std::string &device)
-{
-    throw ActionError(FailureKind::SerialLine, device + " is not open");
-}
-
 } // namespace
 
-NetworkLine::NetworkLine(NetworkAddress address)
+NetworkBackend::NetworkBackend(NetworkAddress address)
     : m_address(std::move(address))
 { }
 
-NetworkLine::~NetworkLine()
+std::string NetworkBackend::Device(std::int16_t, const std::optional<std::string> &)
 {
-    Abandon();
+    return m_address.Text();
 }
 
-void NetworkLine::SetPortNumber(std::int16_t number)
+void NetworkBackend::Open(
+    const std::string &device, const LineSettings &, std::chrono::milliseconds)
 {
-    if (number < 1) {
-        throw ActionError(FailureKind::SerialLine,
-            "Invalid port number " + std::to_string(number) + ": ports are numbered from 1");
-    }
-}
-
-void NetworkLine::SetSettings(const std::string &settings)
-{
-    m_settings = ComPortSettingsOf(ParseLineSettings(settings));
-}
-
-void NetworkLine::Open()
-{
-    if (IsOpen())
-        throw ActionError(FailureKind::SerialLine, Device() + " is already open");
     m_telnet.reset();
     m_connection = std::make_unique<TcpConnection>(
-        Device(), m_address.host, m_address.port, NetworkClock::now() + NetworkTimeout);
-    if (m_address.protocol == NetworkProtocol::ComPortControl)
-        AbandonOnFailure([this] { Negotiate(); });
+        device, m_address.host, m_address.port, NetworkClock::now() + NetworkTimeout);
 }
 
-void NetworkLine::Negotiate()
+void NetworkBackend::Configure(const LineSettings &settings)
 {
-    ComPortTelnet &telnet = m_telnet.emplace(m_settings);
+    if (m_address.protocol == NetworkProtocol::ComPortControl)
+        Negotiate(ComPortSettingsOf(settings));
+}
+
+void NetworkBackend::Negotiate(const ComPortSettings &wanted)
+{
+    ComPortTelnet &telnet = m_telnet.emplace(wanted);
     m_connection->Send(telnet.Opening());
     while (telnet.state() == ComPortTelnet::State::Negotiating) {
         const std::optional<std::vector<std::uint8_t>> received = m_connection->Receive();
@@ -99,7 +85,7 @@ void NetworkLine::Negotiate()
 }
 
 // Which step the server left unanswered says most about what it is.
-void NetworkLine::QuietFailure() const
+void NetworkBackend::QuietFailure() const
 {
     if (!m_telnet->HeardTelnet())
         m_connection->Fail("did not answer the telnet negotiation " + WithinNetworkTimeout()
@@ -107,41 +93,28 @@ void NetworkLine::QuietFailure() const
     m_connection->Fail("did not confirm " + m_telnet->Awaited() + " " + WithinNetworkTimeout());
 }
 
-void NetworkLine::Write(std::span<const std::uint8_t> bytes)
+WriteOutcome NetworkBackend::Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds)
 {
-    if (!IsOpen())
-        FailNotOpen(Device());
-    AbandonOnFailure([&] {
-        if (m_telnet)
-            m_connection->Send(ComPortTelnet::Data(bytes));
-        else
-            m_connection->Send(bytes);
-    });
+    if (m_telnet)
+        m_connection->Send(ComPortTelnet::Data(bytes));
+    else
+        m_connection->Send(bytes);
+    return {bytes.size(), false};
 }
 
-void NetworkLine::Close()
+void NetworkBackend::Drain(std::size_t, std::chrono::milliseconds)
 {
-    if (!IsOpen())
-        return;
-    AbandonOnFailure([this] { m_connection->HandOver(); });
-    m_connection.reset();
+    m_connection->HandOver();
 }
 
-template<typename Step>
-void NetworkLine::AbandonOnFailure(Step step)
-{
-    try {
-        step();
-    } catch (...) {
-        Abandon();
-        throw;
-    }
-}
-
-void NetworkLine::Abandon() noexcept
+void NetworkBackend::Discard()
 {
     if (m_connection && m_telnet)
         m_connection->SendWhatFits(m_telnet->PurgeTransmitBuffer());
+}
+
+void NetworkBackend::GiveBackAndClose()
+{
     m_connection.reset();
 }
 
@@ -152,7 +125,8 @@ std::unique_ptr<SerialLine> NetworkLineFor(const std::string &device)
     const ParsedNetworkAddress parsed = ParseNetworkAddress(device);
     if (!parsed.address)
         throw ActionError(FailureKind::InvalidArgument, parsed.error);
-    return std::make_unique<NetworkLine>(*parsed.address);
+    return std::make_unique<SerialPortLine>(
+        OneDevice {device}, std::make_unique<NetworkBackend>(*parsed.address));
 }
 
 } // namespace ostrim

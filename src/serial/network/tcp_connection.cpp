@@ -1,6 +1,6 @@
 #include "serial/network/tcp_connection.h"
 
-#include "runtime/action_error.h"
+#include "serial/line_backend.h"
 
 #include <algorithm>
 #include <array>
@@ -113,7 +113,8 @@ std::chrono::milliseconds TcpConnection::Remaining() const
 
 void TcpConnection::Fail(const std::string &what, int number) const
 {
-    throw ActionError(FailureKind::SerialLine, number, m_name + " " + what);
+    throw LineFailure {
+        m_name + " " + what, number, FailureReason::Other, {}, LineFailure::Named::Alone};
 }
 
 void TcpConnection::Send(std::span<const std::uint8_t> bytes)

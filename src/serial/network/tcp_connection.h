@@ -25,9 +25,8 @@ inline constexpr std::chrono::milliseconds HandOverWait {500};
 // "within 5 seconds", for the messages of each step that the limit ended.
 std::string WithinNetworkTimeout();
 
-// A TCP connection to a server, made and used before one deadline. Every failure is thrown as
-// an ActionError of kind SerialLine whose message begins with the name it was given, the address
-// as the user wrote it.
+// A TCP connection to a server, made and used before one deadline. Every failure is thrown as a
+// LineFailure whose message begins with the name it was given, the address as the user wrote it.
 class TcpConnection
 {
 public:
