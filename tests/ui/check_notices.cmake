@@ -7,6 +7,11 @@
 #         [-DCOVERED_ELSEWHERE="glob;..."] -P check_notices.cmake
 
 cmake_minimum_required(VERSION 3.25)
+# The real file, whatever ../ and links a name passes through (the linker names its start files
+# through the compiler's folder).
+if(POLICY CMP0152)
+  cmake_policy(SET CMP0152 NEW)
+endif()
 
 function(glob_to_regex glob out)
   string(REGEX REPLACE "([.+^$()|{}])" "\\\\\\1" regex "${glob}")
@@ -60,6 +65,9 @@ foreach(dir IN LISTS DEPFILE_DIRS)
     string(REGEX MATCHALL "[ \t\n]/[^ \t\r\n\\\\]+" headers "${content}")
     foreach(header IN LISTS headers)
       string(STRIP "${header}" header)
+      # Newer CMake also writes the linker's inputs into a dependency file, each again as an
+      # empty rule ("name:").
+      string(REGEX REPLACE ":$" "" header "${header}")
       list(APPEND inputs "${header}")
     endforeach()
   endforeach()
