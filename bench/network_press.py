@@ -8,6 +8,7 @@ then the same in words.
 """
 import os
 import pty
+import shutil
 import socket
 import statistics
 import subprocess
@@ -40,7 +41,9 @@ def start_ser2net(folder, device):
                   f"  connector: serialdev,{device},9600n81,local\n"
                   # Nothing advertised on the network, whatever the machine's defaults.
                   f"  options:\n    mdns: false\n")
-    server = subprocess.Popen(["ser2net", "-n", "-c", config, "-P", os.path.join(folder, "pid")],
+    # A daemon, in /usr/sbin, which an ordinary user's PATH on Debian does not name.
+    ser2net = shutil.which("ser2net") or shutil.which("ser2net", path="/usr/sbin:/sbin")
+    server = subprocess.Popen([ser2net, "-n", "-c", config, "-P", os.path.join(folder, "pid")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         try:

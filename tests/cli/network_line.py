@@ -75,6 +75,10 @@ class FarEnd:
         return taken
 
 
+# ser2net is a daemon, in /usr/sbin, which an ordinary user's PATH on Debian does not name.
+SER2NET = shutil.which("ser2net") or shutil.which("ser2net", path="/usr/sbin:/sbin")
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -94,7 +98,7 @@ def start_ser2net(folder, far_end):
                   f"  options:\n    mdns: false\n")
     # At the lowest priority, so that on a busy machine the far end reads each frame, and the
     # settings it came at, before ser2net goes on to end the session and put the port back.
-    server = subprocess.Popen(["nice", "-n", "19", "ser2net", "-n", "-c", config, "-P",
+    server = subprocess.Popen(["nice", "-n", "19", SER2NET, "-n", "-c", config, "-P",
                                os.path.join(folder, "pid")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
@@ -301,7 +305,7 @@ def main():
     check = Checks()
     if sys.argv[1] == "--resolver":
         check.finish(resolver_rows(Program(program=sys.argv[2]), check))
-    if shutil.which("ser2net") is None:
+    if SER2NET is None:
         print("skipped: ser2net is not installed (scripts/install-deps.sh test)")
         sys.exit(77)
     if sys.argv[1] == "--wine":
