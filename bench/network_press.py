@@ -8,8 +8,6 @@ then the same in words.
 """
 import os
 import pty
-import shutil
-import socket
 import statistics
 import subprocess
 import sys
@@ -18,6 +16,10 @@ import threading
 import time
 
 import serial
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from ser2net import start_ser2net  # noqa: E402
 
 FRAME = bytes([0x07, 0xA0])
 
@@ -28,31 +30,6 @@ def drain(master):
             os.read(master, 4096)
         except OSError:
             return
-
-
-def start_ser2net(folder, device):
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
-    config = os.path.join(folder, "ser2net.yaml")
-    with open(config, "w") as out:
-        out.write(f"%YAML 1.1\n---\nconnection: &board\n"
-                  f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
-                  f"  connector: serialdev,{device},9600n81,local\n"
-                  # Nothing advertised on the network, whatever the machine's defaults.
-                  f"  options:\n    mdns: false\n")
-    # A daemon, in /usr/sbin, which an ordinary user's PATH on Debian does not name.
-    ser2net = shutil.which("ser2net") or shutil.which("ser2net", path="/usr/sbin:/sbin")
-    server = subprocess.Popen([ser2net, "-n", "-c", config, "-P", os.path.join(folder, "pid")],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            time.sleep(0.2)
-            return server, f"rfc2217://127.0.0.1:{port}"
-        except OSError:
-            time.sleep(0.05)
-    sys.exit("ser2net did not start")
 
 
 def pyserial_press(url):
@@ -71,7 +48,8 @@ def main():
     master, slave = pty.openpty()
     threading.Thread(target=drain, args=(master,), daemon=True).start()
     with tempfile.TemporaryDirectory() as folder:
-        server, url = start_ser2net(folder, os.ttyname(slave))
+        server, port = start_ser2net(folder, os.ttyname(slave))
+        url = f"rfc2217://127.0.0.1:{port}"
         try:
             ours = subprocess.run([network_press, url, str(cycles)], capture_output=True,
                                   text=True, check=True).stdout

@@ -67,7 +67,7 @@ say ""
 # One press over rfc2217:// to a ser2net on 127.0.0.1: the network line beside pyserial's own
 # rfc2217:// client, against the same server in one run.
 say "## One press over rfc2217:// to ser2net on 127.0.0.1, $runs presses each"
-if command -v ser2net >/dev/null; then
+if command -v ser2net >/dev/null || [ -x /usr/sbin/ser2net ]; then
     "$python" "$(dirname "$pyserial")/network_press.py" "$bench/network_press" "$runs" \
         >"$bench/network.txt" 2>&1 || true
     grep -v '^figure ' "$bench/network.txt" | block

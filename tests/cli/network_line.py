@@ -10,7 +10,6 @@ protocol in one way. Only 127.0.0.1 is ever contacted.
 import os
 import pty
 import select
-import shutil
 import socket
 import subprocess
 import sys
@@ -20,6 +19,7 @@ import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ser2net import SER2NET, free_port, start_ser2net  # noqa: E402
 from wine_ports import WINE, Checks, check_sandbox, settings  # noqa: E402
 
 SEND = ["--address", "7", "--on", "1,3"]
@@ -73,43 +73,6 @@ class FarEnd:
         taken = (self.data.hex(" ") or "nothing", self.settings)
         self.data, self.settings = b"", None
         return taken
-
-
-# ser2net is a daemon, in /usr/sbin, which an ordinary user's PATH on Debian does not name.
-SER2NET = shutil.which("ser2net") or shutil.which("ser2net", path="/usr/sbin:/sbin")
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def start_ser2net(folder, far_end):
-    """ser2net on 127.0.0.1 only, from a configuration written here, its far port at 9600 until
-    a client sets it."""
-    port = free_port()
-    config = os.path.join(folder, "ser2net.yaml")
-    with open(config, "w") as out:
-        out.write(f"%YAML 1.1\n---\nconnection: &board\n"
-                  f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
-                  f"  connector: serialdev,{far_end.path},9600n81,local\n"
-                  # Nothing advertised on the network, whatever the machine's defaults.
-                  f"  options:\n    mdns: false\n")
-    # At the lowest priority, so that on a busy machine the far end reads each frame, and the
-    # settings it came at, before ser2net goes on to end the session and put the port back.
-    server = subprocess.Popen(["nice", "-n", "19", SER2NET, "-n", "-c", config, "-P",
-                               os.path.join(folder, "pid")],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            time.sleep(0.2)  # that probe's own session ends first
-            return server, port
-        except OSError:
-            time.sleep(0.05)
-    server.kill()
-    sys.exit("ser2net did not start")
 
 
 class OwnServer:
@@ -225,7 +188,7 @@ def broken_server_rows():
 
 def network_rows(ostrim, check, folder):
     far_end = FarEnd()
-    ser2net, port = start_ser2net(folder, far_end)
+    ser2net, port = start_ser2net(folder, far_end.path, lowest_priority=True)
     rows = 0
     try:
         address = f"rfc2217://127.0.0.1:{port}"
