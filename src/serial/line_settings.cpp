@@ -36,40 +36,40 @@ std::optional<int> ReadWholeInt(std::string_view field)
     return value;
 }
 
+// Each field's values, as a settings text writes them and as a message names them.
+struct ParityName
+{
+    char letter;
+    Parity parity;
+    std::string_view word;
+};
+constexpr std::array<ParityName, 5> parities {
+    {{'N', Parity::None, "no"}, {'E', Parity::Even, "even"}, {'O', Parity::Odd, "odd"},
+        {'M', Parity::Mark, "mark"}, {'S', Parity::Space, "space"}}};
+
+struct StopBitsName
+{
+    std::string_view text;
+    StopBits stopBits;
+    std::string_view words;
+};
+constexpr std::array<StopBitsName, 3> stopBitsNames {{{"1", StopBits::One, "1 stop bit"},
+    {"1.5", StopBits::OneAndHalf, "1.5 stop bits"}, {"2", StopBits::Two, "2 stop bits"}}};
+
+// A letter of either case: "2400,n,8,1" is as good as "2400,N,8,1".
 std::optional<Parity> ReadParity(std::string_view field)
 {
-    if (field.size() != 1)
-        return std::nullopt;
-    switch (field.front()) {
-    case 'N':
-    case 'n':
-        return Parity::None;
-    case 'E':
-    case 'e':
-        return Parity::Even;
-    case 'O':
-    case 'o':
-        return Parity::Odd;
-    case 'M':
-    case 'm':
-        return Parity::Mark;
-    case 'S':
-    case 's':
-        return Parity::Space;
-    default:
-        return std::nullopt;
-    }
+    const auto found = std::ranges::find_if(parities, [&](const ParityName &name) {
+        return field.size() == 1
+            && (field.front() == name.letter || field.front() == name.letter - 'A' + 'a');
+    });
+    return found == parities.end() ? std::nullopt : std::optional(found->parity);
 }
 
 std::optional<StopBits> ReadStopBits(std::string_view field)
 {
-    if (field == "1")
-        return StopBits::One;
-    if (field == "1.5")
-        return StopBits::OneAndHalf;
-    if (field == "2")
-        return StopBits::Two;
-    return std::nullopt;
+    const auto found = std::ranges::find(stopBitsNames, field, &StopBitsName::text);
+    return found == stopBitsNames.end() ? std::nullopt : std::optional(found->stopBits);
 }
 
 [[noreturn]] void Refuse(std::string_view text, const std::string &reason)
@@ -107,45 +107,14 @@ LineSettings ParseLineSettings(std::string_view text)
     return {*baud, *parity, *dataBits, *stopBits};
 }
 
-namespace {
-
-std::string_view ParityName(Parity parity)
-{
-    switch (parity) {
-    case Parity::None:
-        return "no";
-    case Parity::Even:
-        return "even";
-    case Parity::Odd:
-        return "odd";
-    case Parity::Mark:
-        return "mark";
-    case Parity::Space:
-        return "space";
-    }
-    return "no";
-}
-
-std::string_view StopBitsName(StopBits stopBits)
-{
-    switch (stopBits) {
-    case StopBits::One:
-        return "1 stop bit";
-    case StopBits::OneAndHalf:
-        return "1.5 stop bits";
-    case StopBits::Two:
-        return "2 stop bits";
-    }
-    return "1 stop bit";
-}
-
-} // namespace
-
 std::string DescribeLineSettings(const LineSettings &settings)
 {
     return std::to_string(settings.baudRate) + " baud, " + std::to_string(settings.dataBits)
-        + " data bits, " + std::string(ParityName(settings.parity)) + " parity, "
-        + std::string(StopBitsName(settings.stopBits));
+        + " data bits, "
+        + std::string(std::ranges::find(parities, settings.parity, &ParityName::parity)->word)
+        + " parity, "
+        + std::string(
+            std::ranges::find(stopBitsNames, settings.stopBits, &StopBitsName::stopBits)->words);
 }
 
 } // namespace ostrim
