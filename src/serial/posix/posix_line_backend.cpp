@@ -41,36 +41,10 @@ std::optional<speed_t> SpeedOf(int baudRate)
     return std::nullopt;
 }
 
-tcflag_t WordSize(int dataBits)
-{
-    switch (dataBits) {
-    case 5:
-        return CS5;
-    case 6:
-        return CS6;
-    case 7:
-        return CS7;
-    default:
-        return CS8;
-    }
-}
-
-tcflag_t ParityFlags(Parity parity)
-{
-    switch (parity) {
-    case Parity::None:
-        return 0;
-    case Parity::Even:
-        return PARENB;
-    case Parity::Odd:
-        return PARENB | PARODD;
-    case Parity::Mark:
-        return PARENB | CMSPAR | PARODD;
-    case Parity::Space:
-        return PARENB | CMSPAR;
-    }
-    return 0;
-}
+// By data bits from 5, and in Parity's order.
+constexpr std::array<tcflag_t, 4> wordSizes {CS5, CS6, CS7, CS8};
+constexpr std::array<tcflag_t, 5> parityFlags {
+    0, PARENB, PARENB | PARODD, PARENB | CMSPAR | PARODD, PARENB | CMSPAR};
 
 // The flags that decide what goes on the wire, for comparing what was asked with what holds.
 constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
@@ -88,8 +62,9 @@ TerminalSettings RawSettings(TerminalSettings settings, const LineSettings &line
     // Where a UART has 1.5 stop bits at all, it gives them for a two-stop-bit 5-bit word.
     const bool twoStopBits = line.stopBits != StopBits::One;
     settings.c_cflag &= ~(framingFlags | CBAUD | CIBAUD);
-    settings.c_cflag |= WordSize(line.dataBits) | ParityFlags(line.parity)
-        | (twoStopBits ? CSTOPB : 0) | CLOCAL | CREAD | SpeedOf(line.baudRate).value();
+    settings.c_cflag |= wordSizes.at(static_cast<std::size_t>(line.dataBits - 5))
+        | parityFlags.at(static_cast<std::size_t>(line.parity)) | (twoStopBits ? CSTOPB : 0)
+        | CLOCAL | CREAD | SpeedOf(line.baudRate).value();
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     settings.c_ispeed = static_cast<std::uint32_t>(line.baudRate);

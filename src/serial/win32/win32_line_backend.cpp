@@ -1,6 +1,7 @@
 #include "serial/win32/win32_line_backend.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -15,35 +16,10 @@ constexpr std::chrono::milliseconds withdrawalWait {100};
 // What a UART can hold beyond the driver's queue: a 16-byte FIFO and the shift register.
 constexpr std::size_t transmitterBytes = 17;
 
-BYTE ParityCode(Parity parity)
-{
-    switch (parity) {
-    case Parity::None:
-        return NOPARITY;
-    case Parity::Even:
-        return EVENPARITY;
-    case Parity::Odd:
-        return ODDPARITY;
-    case Parity::Mark:
-        return MARKPARITY;
-    case Parity::Space:
-        return SPACEPARITY;
-    }
-    return NOPARITY;
-}
-
-BYTE StopBitsCode(StopBits stopBits)
-{
-    switch (stopBits) {
-    case StopBits::One:
-        return ONESTOPBIT;
-    case StopBits::OneAndHalf:
-        return ONE5STOPBITS;
-    case StopBits::Two:
-        return TWOSTOPBITS;
-    }
-    return ONESTOPBIT;
-}
+// In Parity's and StopBits' order.
+constexpr std::array<BYTE, 5> parityCodes {
+    NOPARITY, EVENPARITY, ODDPARITY, MARKPARITY, SPACEPARITY};
+constexpr std::array<BYTE, 3> stopBitsCodes {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
 
 // Raw bytes at the given framing, with DTR and RTS on as long as the port is open and no
 // handshake of any kind: a board that drives none of those lines must still be sent to. A port
@@ -52,8 +28,8 @@ DCB RawState(DCB state, const LineSettings &line)
 {
     state.BaudRate = static_cast<DWORD>(line.baudRate);
     state.ByteSize = static_cast<BYTE>(line.dataBits);
-    state.Parity = ParityCode(line.parity);
-    state.StopBits = StopBitsCode(line.stopBits);
+    state.Parity = parityCodes.at(static_cast<std::size_t>(line.parity));
+    state.StopBits = stopBitsCodes.at(static_cast<std::size_t>(line.stopBits));
     state.fBinary = TRUE;
     state.fParity = line.parity != Parity::None;
     state.fOutxCtsFlow = FALSE;
