@@ -3,42 +3,22 @@
 #include "runtime/action_error.h"
 #include "serial/serial_port_line.h"
 
+#include <array>
+
 namespace ostrim {
 namespace {
+
+// The com port option's codes, in Parity's and StopBits' order.
+constexpr std::array<std::uint8_t, 5> parityCodes {1, 3, 2, 4, 5};
+constexpr std::array<std::uint8_t, 3> stopSizeCodes {1, 3, 2};
 
 ComPortSettings ComPortSettingsOf(const LineSettings &settings)
 {
     ComPortSettings wanted;
     wanted.baudRate = static_cast<std::uint32_t>(settings.baudRate);
     wanted.dataSize = static_cast<std::uint8_t>(settings.dataBits);
-    switch (settings.parity) {
-    case Parity::None:
-        wanted.parity = 1;
-        break;
-    case Parity::Odd:
-        wanted.parity = 2;
-        break;
-    case Parity::Even:
-        wanted.parity = 3;
-        break;
-    case Parity::Mark:
-        wanted.parity = 4;
-        break;
-    case Parity::Space:
-        wanted.parity = 5;
-        break;
-    }
-    switch (settings.stopBits) {
-    case StopBits::One:
-        wanted.stopSize = 1;
-        break;
-    case StopBits::Two:
-        wanted.stopSize = 2;
-        break;
-    case StopBits::OneAndHalf:
-        wanted.stopSize = 3;
-        break;
-    }
+    wanted.parity = parityCodes.at(static_cast<std::size_t>(settings.parity));
+    wanted.stopSize = stopSizeCodes.at(static_cast<std::size_t>(settings.stopBits));
     return wanted;
 }
 
