@@ -2,15 +2,16 @@
 #include "pseudo_terminal.h"
 #include "serial/posix/port_sharing.h"
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
-#include <memory>
+#include <iterator>
+#include <map>
+#include <optional>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-
+#include <doctest.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
@@ -25,10 +26,43 @@
 #include <unistd.h>
 
 using namespace ostrim;
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char *holderName = "porthog";
+
+// A row whose outcome is a text: a pid, "none", a phrase.
+struct TextRow
+{
+    std::string_view name;
+    std::string input;
+    std::string outcome;
+};
+
+// A folder of the test's own, with the folders given in it, removed with all it holds.
+class TempDir
+{
+public:
+    explicit TempDir(const std::vector<std::string> &folders = {})
+    {
+        REQUIRE(::mkdtemp(m_name.data()) != nullptr);
+        for (const std::string &folder : folders)
+            fs::create_directories(path() / folder);
+    }
+    ~TempDir()
+    {
+        std::error_code kept;
+        fs::remove_all(m_name, kept);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    fs::path path() const { return m_name; }
+
+private:
+    std::string m_name = fs::temp_directory_path() / "ostrim-sharing-XXXXXX";
+};
 
 // A child process that takes hold of something and keeps it until the test ends. It keeps none of
 // the test's descriptors, so what it holds is only what `take` opened.
@@ -41,8 +75,15 @@ public:
         if (::pipe(ready) != 0)
             return;
         m_pid = ::fork();
-        if (m_pid == 0)
-            RunChild(ready[1], take);
+        if (m_pid == 0) {
+            ::dup2(ready[1], 3);
+            ::close_range(4, ~0U, 0);
+            ::prctl(PR_SET_NAME, holderName);
+            if (take() && ::write(3, "r", 1) == 1)
+                for (;;)
+                    ::pause();
+            ::_exit(1);
+        }
         ::close(ready[1]);
         char signal = 0;
         m_ready = m_pid > 0 && ::read(ready[0], &signal, 1) == 1;
@@ -61,17 +102,6 @@ public:
     int pid() const { return m_ready ? m_pid : -1; }
 
 private:
-    [[noreturn]] static void RunChild(int ready, const std::function<bool()> &take)
-    {
-        ::dup2(ready, 3);
-        ::close_range(4, ~0U, 0);
-        ::prctl(PR_SET_NAME, holderName);
-        if (!take() || ::write(3, "r", 1) != 1)
-            ::_exit(1);
-        for (;;)
-            ::pause();
-    }
-
     pid_t m_pid = -1;
     bool m_ready = false;
 };
@@ -94,15 +124,26 @@ std::function<bool()> Opens(const std::string &path, int lock = 0)
     };
 }
 
-// Opens, in a devpts instance of its own (as a container or a sandbox has), the terminal that
-// has the same number there as the given one has here: same device number, another terminal.
+// Mounts, in a mount namespace of its own (as a container or a sandbox has), a devpts instance of
+// its own at the mount point; why it cannot, else empty. In a chroot whose / is not a mount point
+// (as Debian's package builders make), / cannot be made private.
+std::string OwnDevptsAt(const std::string &mountPoint)
+{
+    const char *failed = ::unshare(CLONE_NEWNS) != 0 ? "a mount namespace of its own"
+        : ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ? "making / private"
+        : ::mount("devpts", mountPoint.c_str(), "devpts", 0, "newinstance,ptmxmode=0666") != 0
+        ? "mounting devpts"
+        : nullptr;
+    return failed ? std::string(failed) + ": " + std::strerror(errno) : "";
+}
+
+// Opens, in a devpts instance of its own, the terminal that has the same number there as the given
+// one has here: same device number, another terminal.
 std::function<bool()> OpensTwinIn(const std::string &path, const std::string &mountPoint)
 {
     return [path, mountPoint] {
         const std::string number = path.substr(path.rfind('/') + 1);
-        if (::unshare(CLONE_NEWNS) != 0
-            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || ::mount("devpts", mountPoint.c_str(), "devpts", 0, "newinstance,ptmxmode=0666") != 0)
+        if (!OwnDevptsAt(mountPoint).empty())
             return false;
         const std::string multiplexer = mountPoint + "/ptmx";
         for (int opened = 0; opened < 1000; ++opened) {
@@ -120,506 +161,415 @@ std::function<bool()> OpensTwinIn(const std::string &path, const std::string &mo
     };
 }
 
-// Why this process cannot make a devpts instance of its own at the mount point, tried in a child;
-// empty when it can. In a chroot whose / is not a mount point (as Debian's package builders make),
-// / cannot be made private.
-std::string DevptsInstanceRefusal(const std::string &mountPoint)
+std::string Ascii10(int pid)
 {
-    return InChild([&]() -> std::string {
-        const char *failed = ::unshare(CLONE_NEWNS) != 0 ? "a mount namespace of its own"
-            : ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ? "making / private"
-            : ::mount("devpts", mountPoint.c_str(), "devpts", 0, "newinstance") != 0
-            ? "mounting devpts"
-            : nullptr;
-        return failed ? std::string(failed) + ": " + std::strerror(errno) : "";
-    });
+    char text[16] = {};
+    std::snprintf(text, sizeof text, "%10d\n", pid);
+    return text;
 }
 
-QByteArray Ascii10(int pid)
+std::string QtLines(int pid)
 {
-    return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
+    return std::to_string(pid) + "\nsomeprogram\nsomehost\n";
 }
 
-QByteArray QtLines(int pid)
+std::string Binary(int pid)
 {
-    return QByteArray::number(pid) + "\nsomeprogram\nsomehost\n";
+    return std::string(reinterpret_cast<const char *>(&pid), sizeof pid);
 }
 
-QByteArray Binary(int pid)
+std::string Shown(std::optional<int> pid)
 {
-    return QByteArray(reinterpret_cast<const char *>(&pid), sizeof pid);
+    return pid ? std::to_string(*pid) : "none";
 }
 
-QString Shown(std::optional<int> pid)
+bool WriteFile(const fs::path &path, const std::string &contents)
 {
-    return pid ? QString::number(*pid) : QStringLiteral("none");
-}
-
-bool WriteFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+    std::ofstream file(path, std::ios::binary);
+    return static_cast<bool>(file << contents);
 }
 
 // What a read-only check must leave as it was: the names in the folder, and each file's contents
 // and modification time to the nanosecond.
-QStringList FolderState(const QString &path)
+std::map<std::string, std::string> FolderState(const fs::path &folder)
 {
-    QStringList state;
-    const QDir folder(path);
-    for (const QString &name :
-        folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+    std::map<std::string, std::string> state;
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
         struct stat info = {};
-        const QByteArray file = folder.filePath(name).toLocal8Bit();
-        ::lstat(file.constData(), &info);
-        QFile contents(folder.filePath(name));
-        contents.open(QIODevice::ReadOnly);
-        state << name + ' ' + QString::number(info.st_mtim.tv_sec) + '.'
-                + QString::number(info.st_mtim.tv_nsec) + ' ' + contents.readAll().toHex();
+        ::lstat(entry.path().c_str(), &info);
+        std::ifstream file(entry.path(), std::ios::binary);
+        state[entry.path().filename()] = std::to_string(info.st_mtim.tv_sec) + '.'
+            + std::to_string(info.st_mtim.tv_nsec) + ' '
+            + std::string(std::istreambuf_iterator<char>(file), {});
     }
     return state;
 }
 
-std::string PtsLockName(const std::string &devicePath)
+// What most cases look at: a live process that holds nothing, a pid that no process has, and a
+// terminal with a link to it.
+struct Scene
 {
-    return "LCK..pts_" + devicePath.substr(devicePath.find_last_of('/') + 1);
-}
+    Scene()
+    {
+        REQUIRE(live > 0);
+        fs::create_symlink(board.devicePath(), link);
+    }
+
+    Holder sleeper;
+    const int live = sleeper.pid();
+    const int reaped = ReapedPid();
+    PseudoTerminal board;
+    TempDir links;
+    const fs::path link = links.path() / "port";
+};
 
 } // namespace
 
-class TestPortSharing : public QObject
+TEST_CASE("The pid in a lock file is read in every form in use, and nothing from garbage")
 {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-
-    void pidInLockFile_data();
-    void pidInLockFile();
-    void lockFileOwner_data();
-    void lockFileOwner();
-    void lockFilesThatAreNoFilesDoNotBlock_data();
-    void lockFilesThatAreNoFilesDoNotBlock();
-    void sameFolderIsReadOnce_data();
-    void sameFolderIsReadOnce();
-    void folderMissingAtFirstIsKept();
-    void lockOfProcessWeMayNotSignalBlocks();
-    void flockOwnerFromLocksText_data();
-    void flockOwnerFromLocksText();
-    void flockOwnerFromTheSystem_data();
-    void flockOwnerFromTheSystem();
-    void openerOfFromProcFolders_data();
-    void openerOfFromProcFolders();
-    void openerOfFromTheSystem_data();
-    void openerOfFromTheSystem();
-    void inUseBy_data();
-    void inUseBy();
-
-private:
-    std::unique_ptr<Holder> m_sleeper;
-    std::unique_ptr<PseudoTerminal> m_board;
-    QTemporaryDir m_links;
-    int m_reaped = 0;
-};
-
-void TestPortSharing::initTestCase()
-{
-    m_sleeper = std::make_unique<Holder>();
-    QVERIFY(m_sleeper->pid() > 0);
-    m_reaped = ReapedPid();
-    m_board = std::make_unique<PseudoTerminal>();
-    QVERIFY(m_links.isValid());
-    QVERIFY(QFile::link(QString::fromStdString(m_board->devicePath()), m_links.filePath("port")));
+    const TextRow rows[] {
+        {"ASCII with leading blanks", Ascii10(4242), "4242"},
+        {"ASCII, no blanks, no newline", "4242", "4242"},
+        {"Qt's lines", QtLines(4242), "4242"},
+        {"binary", Binary(4242), "4242"},
+        {"binary -1", Binary(-1), "-1"},
+        {"four bytes of text stay text", "123\n", "123"},
+        {"ASCII -1", "        -1\n", "-1"},
+        {"empty", "", "none"},
+        {"blanks only", "          \n", "none"},
+        {"garbage", "not a pid\n", "none"},
+        {"number then garbage", "42abc\n", "none"},
+        {"two numbers on the line", "42 43\n", "none"},
+        {"beyond an int", "99999999999\n", "none"},
+    };
+    for (const TextRow &row : rows) {
+        INFO(row.name);
+        CHECK(Shown(PidInLockFile(row.input)) == row.outcome);
+    }
 }
 
-void TestPortSharing::pidInLockFile_data()
+TEST_CASE_FIXTURE(Scene,
+    "A lock file blocks only when it names a live process other than ours, "
+    "and is left as it was")
 {
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("pid");
-    QTest::newRow("ASCII with leading blanks") << Ascii10(4242) << "4242";
-    QTest::newRow("ASCII, no blanks, no newline") << QByteArray("4242") << "4242";
-    QTest::newRow("Qt's lines") << QtLines(4242) << "4242";
-    QTest::newRow("binary") << Binary(4242) << "4242";
-    QTest::newRow("binary -1") << Binary(-1) << "-1";
-    QTest::newRow("four bytes of text stay text") << QByteArray("123\n") << "123";
-    QTest::newRow("ASCII -1") << QByteArray("        -1\n") << "-1";
-    QTest::newRow("empty") << QByteArray() << "none";
-    QTest::newRow("blanks only") << QByteArray("          \n") << "none";
-    QTest::newRow("garbage") << QByteArray("not a pid\n") << "none";
-    QTest::newRow("number then garbage") << QByteArray("42abc\n") << "none";
-    QTest::newRow("two numbers on the line") << QByteArray("42 43\n") << "none";
-    QTest::newRow("beyond an int") << QByteArray("99999999999\n") << "none";
-}
+    const std::string pts = board.devicePath();
+    const std::string ptsLock = "LCK..pts_" + pts.substr(pts.rfind('/') + 1);
+    const std::string usb = "/dev/ttyUSB0";
+    const std::string usbLock = "LCK..ttyUSB0";
+    struct Row
+    {
+        std::string_view name;
+        std::string devicePath;
+        std::string lockName;
+        std::string contents;
+        bool blocks;
+    };
+    const Row rows[] {
+        {"pty, ASCII, live", pts, ptsLock, Ascii10(live), true},
+        {"pty, Qt lines, live", pts, ptsLock, QtLines(live), true},
+        {"pty, binary, live", pts, ptsLock, Binary(live), true},
+        {"ttyUSB0, ASCII, live", usb, usbLock, Ascii10(live), true},
+        {"ttyUSB0, Qt lines, live", usb, usbLock, QtLines(live), true},
+        {"ttyUSB0, binary, live", usb, usbLock, Binary(live), true},
+        {"link to the pty, lock of the pty", link, ptsLock, Ascii10(live), true},
+        {"link to the pty, lock of the link", link, "LCK..port", Ascii10(live), true},
+        {"another device's lock", pts, usbLock, Ascii10(live), false},
+        {"ASCII, stale", usb, usbLock, Ascii10(reaped), false},
+        {"Qt lines, stale", usb, usbLock, QtLines(reaped), false},
+        {"binary, stale", usb, usbLock, Binary(reaped), false},
+        {"ASCII, pid 0", usb, usbLock, Ascii10(0), false},
+        {"ASCII, pid -1", usb, usbLock, Ascii10(-1), false},
+        {"binary, pid 0", usb, usbLock, Binary(0), false},
+        {"binary, pid -1", usb, usbLock, Binary(-1), false},
+        {"our own pid", pts, ptsLock, Ascii10(::getpid()), false},
+        {"garbage", usb, usbLock, "locked!\n", false},
+        {"empty file", usb, usbLock, "", false},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        const TempDir locks;
+        REQUIRE(WriteFile(locks.path() / row.lockName, row.contents));
+        const auto before = FolderState(locks.path());
 
-void TestPortSharing::pidInLockFile()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(QString, pid);
-    QCOMPARE(Shown(PidInLockFile(std::string_view(contents.constData(), contents.size()))), pid);
-}
+        const std::optional<int> owner = LockFileOwner(row.devicePath, {{locks.path()}});
 
-void TestPortSharing::lockFileOwner_data()
-{
-    QTest::addColumn<QString>("devicePath");
-    QTest::addColumn<QString>("lockName");
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<bool>("blocks");
-
-    const QString pts = QString::fromStdString(m_board->devicePath());
-    const QString ptsLock = QString::fromStdString(PtsLockName(m_board->devicePath()));
-    const QString link = m_links.filePath("port");
-    const QString usb = "/dev/ttyUSB0";
-    const QString usbLock = "LCK..ttyUSB0";
-    const int live = m_sleeper->pid();
-
-    QTest::newRow("pty, ASCII, live") << pts << ptsLock << Ascii10(live) << true;
-    QTest::newRow("pty, Qt lines, live") << pts << ptsLock << QtLines(live) << true;
-    QTest::newRow("pty, binary, live") << pts << ptsLock << Binary(live) << true;
-    QTest::newRow("ttyUSB0, ASCII, live") << usb << usbLock << Ascii10(live) << true;
-    QTest::newRow("ttyUSB0, Qt lines, live") << usb << usbLock << QtLines(live) << true;
-    QTest::newRow("ttyUSB0, binary, live") << usb << usbLock << Binary(live) << true;
-    QTest::newRow("link to the pty, lock of the pty") << link << ptsLock << Ascii10(live) << true;
-    QTest::newRow("link to the pty, lock of the link")
-        << link << "LCK..port" << Ascii10(live) << true;
-    QTest::newRow("another device's lock") << pts << usbLock << Ascii10(live) << false;
-    QTest::newRow("ASCII, stale") << usb << usbLock << Ascii10(m_reaped) << false;
-    QTest::newRow("Qt lines, stale") << usb << usbLock << QtLines(m_reaped) << false;
-    QTest::newRow("binary, stale") << usb << usbLock << Binary(m_reaped) << false;
-    QTest::newRow("ASCII, pid 0") << usb << usbLock << Ascii10(0) << false;
-    QTest::newRow("ASCII, pid -1") << usb << usbLock << Ascii10(-1) << false;
-    QTest::newRow("binary, pid 0") << usb << usbLock << Binary(0) << false;
-    QTest::newRow("binary, pid -1") << usb << usbLock << Binary(-1) << false;
-    QTest::newRow("our own pid") << pts << ptsLock << Ascii10(::getpid()) << false;
-    QTest::newRow("garbage") << usb << usbLock << QByteArray("locked!\n") << false;
-    QTest::newRow("empty file") << usb << usbLock << QByteArray() << false;
-}
-
-void TestPortSharing::lockFileOwner()
-{
-    QFETCH(QString, devicePath);
-    QFETCH(QString, lockName);
-    QFETCH(QByteArray, contents);
-    QFETCH(bool, blocks);
-    QTemporaryDir locks;
-    QVERIFY(WriteFile(locks.filePath(lockName), contents));
-    const QStringList before = FolderState(locks.path());
-
-    const std::optional<int> owner
-        = LockFileOwner(devicePath.toStdString(), {{locks.path().toStdString()}});
-
-    QCOMPARE(Shown(owner), blocks ? QString::number(m_sleeper->pid()) : QString("none"));
-    QCOMPARE(FolderState(locks.path()), before);
-}
-
-void TestPortSharing::lockFilesThatAreNoFilesDoNotBlock_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("a folder") << "folder";
-    QTest::newRow("a FIFO") << "fifo";
-    QTest::newRow("a link to a terminal with a live pid in its input") << "terminal";
+        CHECK(Shown(owner) == (row.blocks ? std::to_string(live) : "none"));
+        CHECK(FolderState(locks.path()) == before);
+    }
 }
 
 // Reading a terminal as if it were a lock file would take bytes meant for the program on it.
-void TestPortSharing::lockFilesThatAreNoFilesDoNotBlock()
+TEST_CASE_FIXTURE(Scene, "A lock file that is no file does not block")
 {
-    QFETCH(QString, kind);
-    QTemporaryDir locks;
-    const QByteArray lock = locks.filePath("LCK..ttyUSB0").toLocal8Bit();
-    PseudoTerminal other;
-    if (kind == "folder") {
-        QVERIFY(::mkdir(lock.constData(), 0755) == 0);
-    } else if (kind == "fifo") {
-        QVERIFY(::mkfifo(lock.constData(), 0644) == 0);
-    } else {
-        const QByteArray pid = Ascii10(m_sleeper->pid());
-        QCOMPARE(::write(other.masterHandle(), pid.constData(), pid.size()), pid.size());
-        QVERIFY(::symlink(other.devicePath().c_str(), lock.constData()) == 0);
+    for (const std::string_view row :
+        {"a folder", "a FIFO", "a link to a terminal with a live pid in its input"}) {
+        INFO(row);
+        const TempDir locks;
+        const fs::path lock = locks.path() / "LCK..ttyUSB0";
+        const PseudoTerminal other;
+        if (row == "a folder") {
+            REQUIRE(::mkdir(lock.c_str(), 0755) == 0);
+        } else if (row == "a FIFO") {
+            REQUIRE(::mkfifo(lock.c_str(), 0644) == 0);
+        } else {
+            const std::string pid = Ascii10(live);
+            REQUIRE(::write(other.masterHandle(), pid.data(), pid.size())
+                == static_cast<ssize_t>(pid.size()));
+            fs::create_symlink(other.devicePath(), lock);
+        }
+        CHECK(Shown(LockFileOwner("/dev/ttyUSB0", {{locks.path()}})) == "none");
     }
-    QCOMPARE(Shown(LockFileOwner("/dev/ttyUSB0", {{locks.path().toStdString()}})), "none");
 }
 
-void TestPortSharing::sameFolderIsReadOnce_data()
+TEST_CASE_FIXTURE(Scene, "A lock folder reached twice is read once")
 {
-    QTest::addColumn<bool>("throughLink");
-    QTest::addColumn<bool>("secondFolder");
-    QTest::addColumn<int>("lockFiles"); // also the folders a line goes on to look in
-    QTest::newRow("the same folder through a link") << true << false << 1;
-    QTest::newRow("the same folder named twice") << false << false << 1;
-    QTest::newRow("two folders, each with a lock") << false << true << 2;
-}
-
-void TestPortSharing::sameFolderIsReadOnce()
-{
-    QFETCH(bool, throughLink);
-    QFETCH(bool, secondFolder);
-    QFETCH(int, lockFiles);
-    QTemporaryDir first;
-    QTemporaryDir second;
-    QVERIFY(WriteFile(first.filePath("LCK..ttyUSB0"), Ascii10(m_sleeper->pid())));
-    QVERIFY(WriteFile(second.filePath("LCK..ttyUSB0"), Ascii10(m_sleeper->pid())));
-    QString other = first.path();
-    if (throughLink) {
-        other = second.filePath("link");
-        QVERIFY(QFile::link(first.path(), other));
-    } else if (secondFolder) {
-        other = second.path();
+    // How the second folder named is reached, and how many lock files are found: also the folders
+    // a line goes on to look in.
+    const TextRow rows[] {
+        {"the same folder through a link", "link", "1"},
+        {"the same folder named twice", "same", "1"},
+        {"two folders, each with a lock", "other", "2"},
+    };
+    for (const TextRow &row : rows) {
+        INFO(row.name);
+        const TempDir first;
+        const TempDir second;
+        REQUIRE(WriteFile(first.path() / "LCK..ttyUSB0", Ascii10(live)));
+        REQUIRE(WriteFile(second.path() / "LCK..ttyUSB0", Ascii10(live)));
+        fs::path other = row.input == "other" ? second.path() : first.path();
+        if (row.input == "link") {
+            other = second.path() / "link";
+            fs::create_directory_symlink(first.path(), other);
+        }
+        const SharingPlaces places {{first.path(), other}};
+        CHECK(std::to_string(LockFilesOf("/dev/ttyUSB0", places).size()) == row.outcome);
+        CHECK(Shown(LockFileOwner("/dev/ttyUSB0", places)) == std::to_string(live));
+        CHECK(std::to_string(DistinctDirectories(places.lockDirectories).size()) == row.outcome);
     }
-    const SharingPlaces places {{first.path().toStdString(), other.toStdString()}};
-    QCOMPARE(int(LockFilesOf("/dev/ttyUSB0", places).size()), lockFiles);
-    QCOMPARE(Shown(LockFileOwner("/dev/ttyUSB0", places)), QString::number(m_sleeper->pid()));
-    QCOMPARE(int(DistinctDirectories(places.lockDirectories).size()), lockFiles);
 }
 
 // A lock folder that is not there when a line is made may be made later, and must be looked in.
-void TestPortSharing::folderMissingAtFirstIsKept()
+TEST_CASE_FIXTURE(Scene, "A lock folder missing at first is kept")
 {
-    QTemporaryDir base;
-    const std::filesystem::path existing = base.path().toStdString();
-    const std::filesystem::path later = existing / "later";
-    const SharingPlaces places {DistinctDirectories({later, existing})};
-    QCOMPARE(int(places.lockDirectories.size()), 2);
-    QVERIFY(std::filesystem::create_directory(later));
-    QVERIFY(WriteFile(QString::fromStdString(later / "LCK..ttyUSB0"), Ascii10(m_sleeper->pid())));
-    QCOMPARE(Shown(LockFileOwner("/dev/ttyUSB0", places)), QString::number(m_sleeper->pid()));
+    const TempDir base;
+    const fs::path later = base.path() / "later";
+    const SharingPlaces places {DistinctDirectories({later, base.path()})};
+    CHECK(places.lockDirectories.size() == 2);
+    REQUIRE(fs::create_directory(later));
+    REQUIRE(WriteFile(later / "LCK..ttyUSB0", Ascii10(live)));
+    CHECK(Shown(LockFileOwner("/dev/ttyUSB0", places)) == std::to_string(live));
 }
 
-// kill(pid, 0) fails with EPERM for a process that runs under another user: it is alive.
-void TestPortSharing::lockOfProcessWeMayNotSignalBlocks()
+// kill(pid, 0) fails with EPERM for a process that runs under another user: it is alive. As root
+// every process may be signalled, so a child gives root up and looks at a lock of ours.
+TEST_CASE("The lock of a process we may not signal blocks")
 {
-    QTemporaryDir locks;
-    QVERIFY(QFile::setPermissions(locks.path(),
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-            | QFile::ExeOther));
-    const std::string folder = locks.path().toStdString();
-    const std::string device = "/dev/ttyUSB0";
-    if (::geteuid() != 0) {
-        if (::kill(1, 0) == 0 || errno != EPERM)
-            QSKIP("needs root, or a pid 1 we may not signal");
-        QVERIFY(WriteFile(locks.filePath("LCK..ttyUSB0"), Ascii10(1)));
-        QCOMPARE(Shown(LockFileOwner(device, {{folder}})), "1");
+    const bool root = ::geteuid() == 0;
+    if (!root && (::kill(1, 0) == 0 || errno != EPERM)) {
+        MESSAGE("skipped: needs root, or a pid 1 we may not signal");
         return;
     }
-    // As root every process may be signalled, so a child gives root up and looks at our lock.
-    const int self = ::getpid();
-    QVERIFY(WriteFile(locks.filePath("LCK..ttyUSB0"), Ascii10(self)));
-    const pid_t child = ::fork();
-    if (child == 0) {
+    const TempDir locks;
+    fs::permissions(
+        locks.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const int holder = root ? ::getpid() : 1;
+    REQUIRE(WriteFile(locks.path() / "LCK..ttyUSB0", Ascii10(holder)));
+    const auto look = [&] { return Shown(LockFileOwner("/dev/ttyUSB0", {{locks.path()}})); };
+
+    const std::string seen = !root ? look() : InChild([&] {
         const bool droppedRoot
             = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-        ::_exit(droppedRoot && LockFileOwner(device, {{folder}}) == self ? 0 : 1);
+        return droppedRoot ? look() : "root kept";
+    });
+
+    CHECK(seen == std::to_string(holder));
+}
+
+// The file asked about: device 259:26, written 103:1a, inode 77. Processes 4242, 5151 and this one
+// (SELF) run; 6161 does not.
+TEST_CASE("The holder of a flock is read from the kernel's lock list")
+{
+    const TextRow rows[] {
+        {"a holder", "1: FLOCK  ADVISORY  WRITE 4242 103:1a:77 0 EOF\n", "4242"},
+        {"a shared holder", "1: FLOCK  ADVISORY  READ  4242 103:1a:77 0 EOF\n", "4242"},
+        {"waiters hold nothing",
+            "1: FLOCK  ADVISORY  WRITE SELF 103:1a:77 0 EOF\n"
+            "1: -> FLOCK  ADVISORY  WRITE 5151 103:1a:77 0 EOF\n"
+            "1:  -> FLOCK  ADVISORY  WRITE 5151 103:1a:77 0 EOF\n",
+            "none"},
+        {"the other of two holders",
+            "1: FLOCK  ADVISORY  READ  SELF 103:1a:77 0 EOF\n"
+            "2: FLOCK  ADVISORY  READ  4242 103:1a:77 0 EOF\n",
+            "4242"},
+        {"after other files, locks and lines",
+            "1: POSIX  ADVISORY  WRITE 5151 103:1a:78 0 EOF\n"
+            "\n"
+            "garbled\n"
+            "2: FLOCK  ADVISORY  WRITE 5151 103:1a:770 0 EOF\n"
+            "3: FLOCK  ADVISORY  WRITE 4242 103:1a:77 0 EOF\n",
+            "4242"},
+        {"a POSIX lock is no flock", "1: POSIX  ADVISORY  WRITE 4242 103:1a:77 0 EOF\n", "none"},
+        {"an OFD lock, pid -1", "1: OFDLCK ADVISORY  WRITE -1 103:1a:77 0 EOF\n", "none"},
+        {"pid 0, taker outside our namespace", "1: FLOCK  ADVISORY  WRITE 0 103:1a:77 0 EOF\n",
+            "none"},
+        {"the same inode on another device", "1: FLOCK  ADVISORY  WRITE 4242 103:1b:77 0 EOF\n",
+            "none"},
+        {"numbers are hex: 26 is not 0x26", "1: FLOCK  ADVISORY  WRITE 4242 103:26:77 0 EOF\n",
+            "none"},
+        {"a taker no longer running", "1: FLOCK  ADVISORY  WRITE 6161 103:1a:77 0 EOF\n", "none"},
+        {"this process", "1: FLOCK  ADVISORY  WRITE SELF 103:1a:77 0 EOF\n", "none"},
+        {"no locks", "", "none"},
+    };
+    const std::string self = std::to_string(::getpid());
+    for (const TextRow &row : rows) {
+        INFO(row.name);
+        const TempDir proc({"4242", "5151", self});
+        std::string locks = row.input;
+        if (const std::size_t at = locks.find("SELF"); at != std::string::npos)
+            locks.replace(at, 4, self);
+        REQUIRE(WriteFile(proc.path() / "locks", locks));
+        CHECK(Shown(FlockOwner(makedev(259, 26), 77, {{}, proc.path()})) == row.outcome);
     }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
-void TestPortSharing::flockOwnerFromLocksText_data()
+TEST_CASE("The holder of a flock on a terminal is found on this system")
 {
-    QTest::addColumn<QByteArray>("locks");
-    QTest::addColumn<QString>("owner");
-    const QByteArray self = QByteArray::number(::getpid());
-    // The file asked about: device 259:26, written 103:1a, inode 77.
-    QTest::newRow("a holder") << QByteArray("1: FLOCK  ADVISORY  WRITE 4242 103:1a:77 0 EOF\n")
-                              << "4242";
-    QTest::newRow("a shared holder")
-        << QByteArray("1: FLOCK  ADVISORY  READ  4242 103:1a:77 0 EOF\n") << "4242";
-    QTest::newRow("waiters hold nothing") << "1: FLOCK  ADVISORY  WRITE " + self
-            + " 103:1a:77 0 EOF\n"
-              "1: -> FLOCK  ADVISORY  WRITE 5151 103:1a:77 0 EOF\n"
-              "1:  -> FLOCK  ADVISORY  WRITE 5151 103:1a:77 0 EOF\n"
-                                          << "none";
-    QTest::newRow("the other of two holders") << "1: FLOCK  ADVISORY  READ  " + self
-            + " 103:1a:77 0 EOF\n"
-              "2: FLOCK  ADVISORY  READ  4242 103:1a:77 0 EOF\n"
-                                              << "4242";
-    QTest::newRow("after other files, locks and lines")
-        << QByteArray("1: POSIX  ADVISORY  WRITE 5151 103:1a:78 0 EOF\n"
-                      "\n"
-                      "garbled\n"
-                      "2: FLOCK  ADVISORY  WRITE 5151 103:1a:770 0 EOF\n"
-                      "3: FLOCK  ADVISORY  WRITE 4242 103:1a:77 0 EOF\n")
-        << "4242";
-    QTest::newRow("a POSIX lock is no flock")
-        << QByteArray("1: POSIX  ADVISORY  WRITE 4242 103:1a:77 0 EOF\n") << "none";
-    QTest::newRow("an OFD lock, pid -1")
-        << QByteArray("1: OFDLCK ADVISORY  WRITE -1 103:1a:77 0 EOF\n") << "none";
-    QTest::newRow("pid 0, taker outside our namespace")
-        << QByteArray("1: FLOCK  ADVISORY  WRITE 0 103:1a:77 0 EOF\n") << "none";
-    QTest::newRow("the same inode on another device")
-        << QByteArray("1: FLOCK  ADVISORY  WRITE 4242 103:1b:77 0 EOF\n") << "none";
-    QTest::newRow("numbers are hex: 26 is not 0x26")
-        << QByteArray("1: FLOCK  ADVISORY  WRITE 4242 103:26:77 0 EOF\n") << "none";
-    QTest::newRow("a taker no longer running")
-        << QByteArray("1: FLOCK  ADVISORY  WRITE 6161 103:1a:77 0 EOF\n") << "none";
-    QTest::newRow("this process") << "1: FLOCK  ADVISORY  WRITE " + self + " 103:1a:77 0 EOF\n"
-                                  << "none";
-    QTest::newRow("no locks") << QByteArray() << "none";
-}
-
-void TestPortSharing::flockOwnerFromLocksText()
-{
-    QFETCH(QByteArray, locks);
-    QFETCH(QString, owner);
-    QTemporaryDir proc;
-    QVERIFY(WriteFile(proc.filePath("locks"), locks));
-    for (const char *pid : {"4242", "5151"})
-        QVERIFY(QDir(proc.path()).mkdir(pid));
-    QVERIFY(QDir(proc.path()).mkdir(QString::number(::getpid())));
-
-    QCOMPARE(Shown(FlockOwner(makedev(259, 26), 77, {{}, proc.path().toStdString()})), owner);
-}
-
-void TestPortSharing::flockOwnerFromTheSystem_data()
-{
-    QTest::addColumn<QString>("holder");
-    QTest::newRow("a child holds the flock") << "child";
-    QTest::newRow("this process holds it") << "self";
-    QTest::newRow("a child has it open without a flock") << "open only";
-}
-
-void TestPortSharing::flockOwnerFromTheSystem()
-{
-    QFETCH(QString, holder);
-    PseudoTerminal port;
-    const std::string path = port.devicePath();
-    std::unique_ptr<Holder> child;
-    int ourHandle = -1;
-    if (holder == "self") {
-        ourHandle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(::flock(ourHandle, LOCK_EX | LOCK_NB) == 0);
-    } else {
-        child = std::make_unique<Holder>(Opens(path, holder == "child" ? LOCK_EX | LOCK_NB : 0));
-        QVERIFY(child->pid() > 0);
-    }
-    struct stat info = {};
-    QVERIFY(::stat(path.c_str(), &info) == 0);
-
-    const std::optional<int> owner = FlockOwner(info.st_dev, info.st_ino);
-
-    if (ourHandle >= 0)
-        ::close(ourHandle);
-    if (holder != "child") {
-        QCOMPARE(Shown(owner), "none");
-        return;
-    }
-    QCOMPARE(Shown(owner), QString::number(child->pid()));
-    QCOMPARE(QString::fromStdString(ProcessName(*owner)), holderName);
-}
-
-void TestPortSharing::openerOfFromProcFolders_data()
-{
-    QTest::addColumn<QString>("process");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("asked");
-    QTest::addColumn<QString>("opener");
-    const QString pts = QString::fromStdString(m_board->devicePath());
-    QTest::newRow("a link to the device") << "4242" << pts << pts << "4242";
-    QTest::newRow("another device") << "4242"
-                                    << "/dev/null" << pts << "none";
-    QTest::newRow("not a process folder") << "self" << pts << pts << "none";
-    QTest::newRow("this process") << QString::number(::getpid()) << pts << pts << "none";
-    QTest::newRow("regular files share no device number")
-        << "4242" << m_links.filePath("a") << m_links.filePath("b") << "none";
-}
-
-void TestPortSharing::openerOfFromProcFolders()
-{
-    QFETCH(QString, process);
-    QFETCH(QString, target);
-    QFETCH(QString, asked);
-    QFETCH(QString, opener);
-    QVERIFY(WriteFile(m_links.filePath("a"), "a"));
-    QVERIFY(WriteFile(m_links.filePath("b"), "b"));
-    QTemporaryDir proc;
-    QVERIFY(QDir(proc.path()).mkpath(process + "/fd"));
-    QVERIFY(QDir(proc.path()).mkpath("5151/fd"));
-    QVERIFY(QFile::link(proc.filePath("nowhere"), proc.filePath("5151/fd/3")));
-    QVERIFY(QFile::link(target, proc.filePath(process + "/fd/3")));
-
-    QCOMPARE(Shown(OpenerOf(asked.toStdString(), {{}, proc.path().toStdString()})), opener);
-}
-
-void TestPortSharing::openerOfFromTheSystem_data()
-{
-    QTest::addColumn<QString>("asked");
-    QTest::addColumn<bool>("childOpens");
-    QTest::newRow("the device by its path") << "path" << true;
-    QTest::newRow("the device through a link") << "link" << true;
-    QTest::newRow("another node of the same device") << "node" << true;
-    QTest::newRow("only we have it open") << "path" << false;
-    QTest::newRow("a terminal of the same number in another devpts instance: not it")
-        << "twin" << false;
-}
-
-void TestPortSharing::openerOfFromTheSystem()
-{
-    QFETCH(QString, asked);
-    QFETCH(bool, childOpens);
-    PseudoTerminal port;
-    QTemporaryDir nodes;
-    std::string askedPath = port.devicePath();
-    if (asked == "link") {
-        askedPath = nodes.filePath("link").toStdString();
-        QVERIFY(::symlink(port.devicePath().c_str(), askedPath.c_str()) == 0);
-    } else if (asked == "node") {
+    for (const std::string_view row : {"a child holds the flock", "this process holds it",
+             "a child has it open without a flock"}) {
+        INFO(row);
+        const bool childLocks = row == "a child holds the flock";
+        const PseudoTerminal port;
+        const std::string path = port.devicePath();
+        std::optional<Holder> child;
+        int ourHandle = -1;
+        if (row == "this process holds it") {
+            ourHandle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            REQUIRE(::flock(ourHandle, LOCK_EX | LOCK_NB) == 0);
+        } else {
+            child.emplace(Opens(path, childLocks ? LOCK_EX | LOCK_NB : 0));
+            REQUIRE(child->pid() > 0);
+        }
         struct stat info = {};
-        QVERIFY(::stat(port.devicePath().c_str(), &info) == 0);
-        askedPath = nodes.filePath("node").toStdString();
-        if (::mknod(askedPath.c_str(), S_IFCHR | 0600, info.st_rdev) != 0)
-            QSKIP("may not make device nodes here");
-    }
-    std::unique_ptr<Holder> child;
-    if (childOpens) {
-        child = std::make_unique<Holder>(Opens(port.devicePath()));
-        QVERIFY(child->pid() > 0);
-    }
-    std::unique_ptr<Holder> twin;
-    if (asked == "twin") {
-        if (::geteuid() != 0)
-            QSKIP("needs root to mount a devpts instance of its own");
-        const std::string refusal = DevptsInstanceRefusal(nodes.path().toStdString());
-        if (!refusal.empty())
-            QSKIP(("cannot make a devpts instance of its own here: " + refusal).c_str());
-        twin = std::make_unique<Holder>(OpensTwinIn(port.devicePath(), nodes.path().toStdString()));
-        QVERIFY(twin->pid() > 0);
-    }
+        REQUIRE(::stat(path.c_str(), &info) == 0);
 
-    const std::optional<int> opener = OpenerOf(askedPath);
+        const std::optional<int> owner = FlockOwner(info.st_dev, info.st_ino);
 
-    QCOMPARE(Shown(opener), childOpens ? QString::number(child->pid()) : QString("none"));
-    if (opener)
-        QCOMPARE(QString::fromStdString(InUseBy(opener)),
-            QString("in use by %1 (process %2)").arg(holderName).arg(*opener));
+        if (ourHandle >= 0)
+            ::close(ourHandle);
+        CHECK(Shown(owner) == (childLocks ? std::to_string(child->pid()) : "none"));
+        if (childLocks)
+            CHECK(ProcessName(owner.value_or(0)) == holderName);
+    }
 }
 
-void TestPortSharing::inUseBy_data()
+// Process 5151 has a descriptor that leads nowhere.
+TEST_CASE_FIXTURE(Scene, "The opener of a device is found by the descriptors in the proc folders")
 {
-    QTest::addColumn<int>("pid");
-    QTest::addColumn<QByteArray>("comm");
-    QTest::addColumn<QString>("phrase");
-    QTest::newRow("name and pid") << 4242 << QByteArray("porthog\n")
-                                  << "in use by porthog (process 4242)";
-    QTest::newRow("pid without a name") << 4242 << QByteArray() << "in use by process 4242";
-    QTest::newRow("an empty name") << 4242 << QByteArray("\n") << "in use by process 4242";
-    QTest::newRow("control characters in the name")
-        << 4242 << QByteArray("a\x1b[2J\rb\n") << "in use by a?[2J?b (process 4242)";
-    QTest::newRow("no holder found") << -1 << QByteArray() << "in use by another program";
-    QTest::newRow("pid 0") << 0 << QByteArray() << "in use by another program";
+    const std::string pts = board.devicePath();
+    const fs::path fileA = links.path() / "a";
+    const fs::path fileB = links.path() / "b";
+    REQUIRE(WriteFile(fileA, "a"));
+    REQUIRE(WriteFile(fileB, "b"));
+    struct Row
+    {
+        std::string_view name;
+        std::string process;
+        fs::path target;
+        std::string asked;
+        std::string opener;
+    };
+    const Row rows[] {
+        {"a link to the device", "4242", pts, pts, "4242"},
+        {"another device", "4242", "/dev/null", pts, "none"},
+        {"not a process folder", "self", pts, pts, "none"},
+        {"this process", std::to_string(::getpid()), pts, pts, "none"},
+        {"regular files share no device number", "4242", fileA, fileB, "none"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        const TempDir proc({row.process + "/fd", "5151/fd"});
+        fs::create_symlink(proc.path() / "nowhere", proc.path() / "5151/fd/3");
+        fs::create_symlink(row.target, proc.path() / row.process / "fd/3");
+        CHECK(Shown(OpenerOf(row.asked, {{}, proc.path()})) == row.opener);
+    }
 }
 
-void TestPortSharing::inUseBy()
+TEST_CASE("The opener of a terminal is found on this system, whatever path reaches it")
 {
-    QFETCH(int, pid);
-    QFETCH(QByteArray, comm);
-    QFETCH(QString, phrase);
-    QTemporaryDir proc;
-    QVERIFY(QDir(proc.path()).mkdir("4242"));
-    if (!comm.isEmpty())
-        QVERIFY(WriteFile(proc.filePath("4242/comm"), comm));
-    const std::optional<int> holder = pid < 0 ? std::nullopt : std::optional<int>(pid);
-    QCOMPARE(QString::fromStdString(InUseBy(holder, {{}, proc.path().toStdString()})), phrase);
+    // The path asked about, and who is found: a child that has the terminal open, or none.
+    const TextRow rows[] {
+        {"the device by its path", "path", "child"},
+        {"the device through a link", "link", "child"},
+        {"another node of the same device", "node", "child"},
+        {"only we have it open", "path", "none"},
+        {"a terminal of the same number in another devpts instance: not it", "twin", "none"},
+    };
+    for (const TextRow &row : rows) {
+        INFO(row.name);
+        const PseudoTerminal port;
+        const TempDir nodes;
+        std::string asked = port.devicePath();
+        if (row.input == "link") {
+            asked = nodes.path() / "link";
+            fs::create_symlink(port.devicePath(), asked);
+        } else if (row.input == "node") {
+            struct stat info = {};
+            REQUIRE(::stat(port.devicePath().c_str(), &info) == 0);
+            asked = nodes.path() / "node";
+            if (::mknod(asked.c_str(), S_IFCHR | 0600, info.st_rdev) != 0) {
+                MESSAGE("skipped: may not make device nodes here");
+                continue;
+            }
+        }
+        std::optional<Holder> child;
+        if (row.outcome == "child") {
+            child.emplace(Opens(port.devicePath()));
+            REQUIRE(child->pid() > 0);
+        }
+        std::optional<Holder> twin;
+        if (row.input == "twin") {
+            const std::string refusal = InChild([&] { return OwnDevptsAt(nodes.path()); });
+            if (!refusal.empty()) {
+                MESSAGE("skipped: cannot make a devpts instance of its own here: " << refusal);
+                continue;
+            }
+            twin.emplace(OpensTwinIn(port.devicePath(), nodes.path()));
+            REQUIRE(twin->pid() > 0);
+        }
+
+        const std::optional<int> opener = OpenerOf(asked);
+
+        CHECK(Shown(opener) == (child ? std::to_string(child->pid()) : "none"));
+        if (opener)
+            CHECK(InUseBy(opener)
+                == "in use by " + std::string(holderName) + " (process " + Shown(opener) + ")");
+    }
 }
 
-QTEST_GUILESS_MAIN(TestPortSharing)
-#include "tst_port_sharing.moc"
+// Process 4242's name is the row's; no name is no comm file at all.
+TEST_CASE("The in-use phrase names the holder as far as it is known, and safely")
+{
+    struct Row
+    {
+        std::string_view name;
+        std::optional<int> pid;
+        std::string comm;
+        std::string phrase;
+    };
+    const Row rows[] {
+        {"name and pid", 4242, "porthog\n", "in use by porthog (process 4242)"},
+        {"pid without a name", 4242, "", "in use by process 4242"},
+        {"an empty name", 4242, "\n", "in use by process 4242"},
+        {"control characters in the name", 4242, "a\x1b[2J\rb\n",
+            "in use by a?[2J?b (process 4242)"},
+        {"no holder found", std::nullopt, "", "in use by another program"},
+        {"pid 0", 0, "", "in use by another program"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        const TempDir proc({"4242"});
+        if (!row.comm.empty())
+            REQUIRE(WriteFile(proc.path() / "4242/comm", row.comm));
+        CHECK(InUseBy(row.pid, {{}, proc.path()}) == row.phrase);
+    }
+}
