@@ -96,7 +96,8 @@ if [[ $(id -u) -eq 0 ]] && unshare -m true 2>/dev/null; then
 fi
 say "## Soak, $soak_actions presses on a pseudo-terminal, $where"
 if OSTRIM_SOAK_ACTIONS=$soak_actions "${soak[@]}" >"$bench/soak.txt" 2>&1; then
-    sed -n 's/^QINFO *: *[^ ]* //p' "$bench/soak.txt" | block
+    # The figures, without the test framework's own lines.
+    grep -v -e '^\[doctest\]' -e '^=*$' "$bench/soak.txt" | block
 else
     say "tst_soak failed:"
     block <"$bench/soak.txt"

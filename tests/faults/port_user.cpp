@@ -18,8 +18,6 @@
 #include <iostream>
 #include <string>
 
-#include <QCoreApplication>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -59,8 +57,7 @@ int PressRepeatedly(const std::string &device, const std::string &address, int c
     for (int press = 0; press < count; ++press) {
         EntriesWindow window("1", address, {1, 1, 1, 1});
         PressSetOutputs(window, line);
-        std::cout << (window.messages.isEmpty() ? "sent" : window.messages.front().toStdString())
-                  << '\n';
+        std::cout << (window.messages.empty() ? "sent" : window.messages.front()) << '\n';
     }
     std::cout.flush();
     return 0;
@@ -70,7 +67,6 @@ int PressRepeatedly(const std::string &device, const std::string &address, int c
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hold-flock" && argc == 3)
         return Hold(argv[2], true, false);

@@ -1,12 +1,11 @@
 #include "pseudo_terminal.h"
 #include "serial/posix/console.h"
+#include "temporary_folder.h"
 
 #include <algorithm>
 #include <fstream>
 #include <map>
 #include <utility>
-
-#include <QTemporaryDir>
 
 #include <doctest.h>
 #include <sys/stat.h>
@@ -59,8 +58,8 @@ TEST_CASE("The console is judged by its device, whatever path reaches it")
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        QTemporaryDir dir;
-        const std::filesystem::path root = dir.path().toStdString();
+        TemporaryFolder dir;
+        const std::filesystem::path root = dir.path();
         PseudoTerminal console;
         PseudoTerminal other;
         WriteFile(root / "sys" / "console" / "active", row.active + "\n");
@@ -85,8 +84,8 @@ TEST_CASE("The console is judged by its device, whatever path reaches it")
 
 TEST_CASE("Console entries that cannot be read are left out")
 {
-    QTemporaryDir dir;
-    const std::filesystem::path sys = dir.path().toStdString();
+    TemporaryFolder dir;
+    const std::filesystem::path sys = dir.path();
     WriteFile(sys / "console" / "active", "ttyS0 ttyS1 ttyS3\n");
     WriteFile(sys / "ttyS0" / "dev", "4:64\n");
     WriteFile(sys / "ttyS1" / "dev", "garbage\n");
@@ -113,8 +112,8 @@ TEST_CASE("The watch sees changes where nothing tells of them")
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        QTemporaryDir dir;
-        const std::filesystem::path sys = dir.path().toStdString();
+        TemporaryFolder dir;
+        const std::filesystem::path sys = dir.path();
         PseudoTerminal console;
         const dev_t device = DeviceOf(console.devicePath());
         WriteFile(sys / "ttyS0" / "dev", DevFileText(device));
@@ -157,8 +156,8 @@ TEST_CASE("The watch on sysfs holds one descriptor")
 // the watch must keep what it read until told, and read again once told.
 TEST_CASE("The watch reads again when told, and only then")
 {
-    QTemporaryDir dir;
-    const std::filesystem::path sys = dir.path().toStdString();
+    TemporaryFolder dir;
+    const std::filesystem::path sys = dir.path();
     PseudoTerminal console;
     const dev_t device = DeviceOf(console.devicePath());
     WriteFile(sys / "ttyS0" / "dev", DevFileText(device));

@@ -5,13 +5,12 @@
 #include "pseudo_terminal.h"
 #include "runtime/action_error.h"
 #include "serial/posix/posix_line_backend.h"
+#include "temporary_folder.h"
 
 #include <array>
 #include <cstring>
 #include <fstream>
 #include <map>
-
-#include <QTemporaryDir>
 
 #include <doctest.h>
 #include <fcntl.h>
@@ -65,8 +64,8 @@ TEST_CASE("The frame is sent and the port closed, press after press")
     PressSetOutputs(second, line);
 
     CHECK(board.read(2) == Bytes {0xFF, 0xF0});
-    CHECK(first.messages.isEmpty());
-    CHECK(second.messages.isEmpty());
+    CHECK(first.messages.empty());
+    CHECK(second.messages.empty());
     CHECK(board.readAll(50ms) == Bytes {});
 }
 
@@ -356,7 +355,7 @@ TEST_CASE("The console is never opened, however it is reached")
             SerialPortLine line = PosixLine(PortsAre({portPath}), environment);
             EntriesWindow entries("1", "7", outputs1And3);
             PressSetOutputs(entries, line);
-            return entries.messages.join('\n').toStdString();
+            return entries.messages.empty() ? std::string() : entries.messages.front();
         };
         const std::string message = row.boundOver.empty() ? press() : InChild([&]() -> std::string {
             if (::unshare(CLONE_NEWNS) != 0
@@ -413,7 +412,8 @@ TEST_CASE("A queue or transmitter that fails after the write is a disconnection"
         EntriesWindow entries("1", "7", outputs1And3);
         PressSetOutputs(entries, line);
 
-        CHECK(entries.messages.join('\n').toStdString()
+        REQUIRE(entries.messages.size() == 1);
+        CHECK(entries.messages.front()
             == "Port 1 (" + board.devicePath()
                 + ") was disconnected after the frame was handed over; it may not have been sent "
                   "completely.");
@@ -526,10 +526,10 @@ TEST_CASE("One device is opened whatever the port number, with every check, and 
     for (const Row &row : rows) {
         INFO(row.name);
         PseudoTerminal board;
-        QTemporaryDir links;
+        TemporaryFolder links;
         std::string path = row.device;
         if (row.device == "link") {
-            path = links.filePath("usb-adapter-if00-port0").toStdString();
+            path = links.path() / "usb-adapter-if00-port0";
             REQUIRE(::symlink(board.devicePath().c_str(), path.c_str()) == 0);
         }
         const int holder

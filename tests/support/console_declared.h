@@ -1,10 +1,10 @@
 #pragma once
 
+#include "temporary_folder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <QTemporaryDir>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -24,8 +24,8 @@ public:
         std::ofstream(sys / "ttyS0" / "dev")
             << major(status.st_rdev) << ':' << minor(status.st_rdev) << '\n';
     }
-    std::filesystem::path path() const { return m_dir.path().toStdString(); }
+    const std::filesystem::path &path() const { return m_dir.path(); }
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryFolder m_dir;
 };
