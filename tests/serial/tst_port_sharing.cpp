@@ -1,6 +1,7 @@
 #include "in_child.h"
 #include "pseudo_terminal.h"
 #include "serial/posix/port_sharing.h"
+#include "temporary_folder.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,30 +39,6 @@ struct TextRow
     std::string_view name;
     std::string input;
     std::string outcome;
-};
-
-// A folder of the test's own, with the folders given in it, removed with all it holds.
-class TempDir
-{
-public:
-    explicit TempDir(const std::vector<std::string> &folders = {})
-    {
-        REQUIRE(::mkdtemp(m_name.data()) != nullptr);
-        for (const std::string &folder : folders)
-            fs::create_directories(path() / folder);
-    }
-    ~TempDir()
-    {
-        std::error_code kept;
-        fs::remove_all(m_name, kept);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    fs::path path() const { return m_name; }
-
-private:
-    std::string m_name = fs::temp_directory_path() / "ostrim-sharing-XXXXXX";
 };
 
 // A child process that takes hold of something and keeps it until the test ends. It keeps none of
@@ -219,7 +196,7 @@ struct Scene
     const int live = sleeper.pid();
     const int reaped = ReapedPid();
     PseudoTerminal board;
-    TempDir links;
+    TemporaryFolder links;
     const fs::path link = links.path() / "port";
 };
 
@@ -287,7 +264,7 @@ TEST_CASE_FIXTURE(Scene,
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        const TempDir locks;
+        const TemporaryFolder locks;
         REQUIRE(WriteFile(locks.path() / row.lockName, row.contents));
         const auto before = FolderState(locks.path());
 
@@ -304,7 +281,7 @@ TEST_CASE_FIXTURE(Scene, "A lock file that is no file does not block")
     for (const std::string_view row :
         {"a folder", "a FIFO", "a link to a terminal with a live pid in its input"}) {
         INFO(row);
-        const TempDir locks;
+        const TemporaryFolder locks;
         const fs::path lock = locks.path() / "LCK..ttyUSB0";
         const PseudoTerminal other;
         if (row == "a folder") {
@@ -332,8 +309,8 @@ TEST_CASE_FIXTURE(Scene, "A lock folder reached twice is read once")
     };
     for (const TextRow &row : rows) {
         INFO(row.name);
-        const TempDir first;
-        const TempDir second;
+        const TemporaryFolder first;
+        const TemporaryFolder second;
         REQUIRE(WriteFile(first.path() / "LCK..ttyUSB0", Ascii10(live)));
         REQUIRE(WriteFile(second.path() / "LCK..ttyUSB0", Ascii10(live)));
         fs::path other = row.input == "other" ? second.path() : first.path();
@@ -351,7 +328,7 @@ TEST_CASE_FIXTURE(Scene, "A lock folder reached twice is read once")
 // A lock folder that is not there when a line is made may be made later, and must be looked in.
 TEST_CASE_FIXTURE(Scene, "A lock folder missing at first is kept")
 {
-    const TempDir base;
+    const TemporaryFolder base;
     const fs::path later = base.path() / "later";
     const SharingPlaces places {DistinctDirectories({later, base.path()})};
     CHECK(places.lockDirectories.size() == 2);
@@ -369,7 +346,7 @@ TEST_CASE("The lock of a process we may not signal blocks")
         MESSAGE("skipped: needs root, or a pid 1 we may not signal");
         return;
     }
-    const TempDir locks;
+    const TemporaryFolder locks;
     fs::permissions(
         locks.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     const int holder = root ? ::getpid() : 1;
@@ -423,7 +400,7 @@ TEST_CASE("The holder of a flock is read from the kernel's lock list")
     const std::string self = std::to_string(::getpid());
     for (const TextRow &row : rows) {
         INFO(row.name);
-        const TempDir proc({"4242", "5151", self});
+        const TemporaryFolder proc({"4242", "5151", self});
         std::string locks = row.input;
         if (const std::size_t at = locks.find("SELF"); at != std::string::npos)
             locks.replace(at, 4, self);
@@ -487,7 +464,7 @@ TEST_CASE_FIXTURE(Scene, "The opener of a device is found by the descriptors in 
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        const TempDir proc({row.process + "/fd", "5151/fd"});
+        const TemporaryFolder proc({row.process + "/fd", "5151/fd"});
         fs::create_symlink(proc.path() / "nowhere", proc.path() / "5151/fd/3");
         fs::create_symlink(row.target, proc.path() / row.process / "fd/3");
         CHECK(Shown(OpenerOf(row.asked, {{}, proc.path()})) == row.opener);
@@ -507,7 +484,7 @@ TEST_CASE("The opener of a terminal is found on this system, whatever path reach
     for (const TextRow &row : rows) {
         INFO(row.name);
         const PseudoTerminal port;
-        const TempDir nodes;
+        const TemporaryFolder nodes;
         std::string asked = port.devicePath();
         if (row.input == "link") {
             asked = nodes.path() / "link";
@@ -567,7 +544,7 @@ TEST_CASE("The in-use phrase names the holder as far as it is known, and safely"
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        const TempDir proc({"4242"});
+        const TemporaryFolder proc({"4242"});
         if (!row.comm.empty())
             REQUIRE(WriteFile(proc.path() / "4242/comm", row.comm));
         CHECK(InUseBy(row.pid, {{}, proc.path()}) == row.phrase);

@@ -1,12 +1,11 @@
 #include "serial/posix/system_ports.h"
+#include "temporary_folder.h"
 
 #include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <future>
 #include <thread>
-
-#include <QTemporaryDir>
 
 #include <doctest.h>
 #include <fcntl.h>
@@ -50,8 +49,8 @@ public:
     std::atomic<int> listings = 0;
 
 private:
-    std::filesystem::path root() const { return m_dir.path().toStdString(); }
-    QTemporaryDir m_dir;
+    std::filesystem::path root() const { return m_dir.path(); }
+    TemporaryFolder m_dir;
 };
 
 } // namespace
@@ -122,8 +121,8 @@ TEST_CASE("This system's list has no ttyS node without a UART")
 // device's folder above the port's own, wherever the kernel put it.
 TEST_CASE("The system's serial devices are read from sysfs, with what USB tells of them")
 {
-    QTemporaryDir dir;
-    const std::filesystem::path root = dir.path().toStdString();
+    const TemporaryFolder dir;
+    const std::filesystem::path root = dir.path();
     const std::filesystem::path usb = root / "devices/pci0000:00/usb1/1-2";
     const auto write = [](const std::filesystem::path &file, const std::string &text) {
         std::filesystem::create_directories(file.parent_path());

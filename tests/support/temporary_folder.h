@@ -5,17 +5,21 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
-// A folder of the test's own under the system's temporary folder, removed with what it holds.
+// A folder of the test's own under the system's temporary folder, with the folders given made in
+// it, removed with what it holds.
 class TemporaryFolder
 {
 public:
-    TemporaryFolder()
+    explicit TemporaryFolder(const std::vector<std::string> &folders = {})
     {
         std::string name = (std::filesystem::temp_directory_path() / "ostrim-test-XXXXXX").string();
         if (!::mkdtemp(name.data()))
             throw std::system_error(errno, std::generic_category(), "mkdtemp " + name);
         m_path = name;
+        for (const std::string &folder : folders)
+            std::filesystem::create_directories(m_path / folder);
     }
     ~TemporaryFolder()
     {
