@@ -42,43 +42,29 @@ public:
 
     void SetPortNumber(std::int16_t number) override
     {
-        Begin("port", std::to_string(number));
-        if (m_real)
-            m_real->SetPortNumber(number);
-        else if (number < 1)
-            throw ActionError(FailureKind::SerialLine, "Invalid port number");
-        m_port = number;
-        End("port");
+        Call("port", std::to_string(number), [&] {
+            if (m_real)
+                m_real->SetPortNumber(number);
+            else if (number < 1)
+                throw ActionError(FailureKind::SerialLine, "Invalid port number");
+            m_port = number;
+        });
     }
     void SetSettings(const std::string &settings) override
     {
-        Begin("settings", settings);
-        if (m_real)
-            m_real->SetSettings(settings);
-        End("settings");
+        Call("settings", settings, [&] { m_real ? m_real->SetSettings(settings) : void(); });
     }
     void Open() override
     {
-        Begin("open");
-        if (m_real)
-            m_real->Open();
-        m_open = true;
-        End("open");
+        Call("open", {}, [&] { m_real ? m_real->Open() : void(m_open = true); });
     }
     void Write(std::span<const std::uint8_t> bytes) override
     {
-        Begin("write", HexText(bytes));
-        if (m_real)
-            m_real->Write(bytes);
-        End("write");
+        Call("write", HexText(bytes), [&] { m_real ? m_real->Write(bytes) : void(); });
     }
     void Close() override
     {
-        Begin("close");
-        if (m_real)
-            m_real->Close();
-        m_open = false;
-        End("close");
+        Call("close", {}, [&] { m_real ? m_real->Close() : void(m_open = false); });
     }
     bool IsOpen() const override
     {
@@ -100,8 +86,13 @@ private:
         if (const auto failure = m_failures.find(call); failure != m_failures.end())
             throw failure->second;
     }
-    void End(const std::string &call) const
+    // Notes the call, fails it where the test said so, else lets it take effect and runs the
+    // test's step after it.
+    template<typename Effect>
+    void Call(const std::string &call, const std::string &detail, Effect &&effect)
     {
+        Begin(call, detail);
+        effect();
         if (const auto step = m_steps.find(call); step != m_steps.end())
             step->second();
     }
