@@ -1,5 +1,5 @@
 #include "cli/run_command.h"
-#include "hex_text.h"
+#include "fake_line.h"
 #include "ostrim_version.h"
 #include "table_test.h"
 
@@ -12,52 +12,16 @@ using namespace ostrim;
 
 namespace {
 
-// A fake line: notes on the wire what was written where, and fails at the open where told to.
-class FakeLine final : public SerialLine
-{
-public:
-    FakeLine(std::string &wire, std::string device, std::string_view openFailure)
-        : m_wire(wire)
-        , m_device(std::move(device))
-        , m_openFailure(openFailure)
-    { }
-
-    void SetPortNumber(std::int16_t number) override { m_port = number; }
-    void SetSettings(const std::string &) override { }
-    void Open() override
-    {
-        if (!m_openFailure.empty())
-            throw ActionError(FailureKind::SerialLine, 16, m_openFailure, FailureReason::InUse);
-        m_open = true;
-    }
-    void Write(std::span<const std::uint8_t> bytes) override
-    {
-        m_wire += HexText(bytes) + " to " + Device();
-    }
-    void Close() override { m_open = false; }
-    bool IsOpen() const override { return m_open; }
-    std::string Device() const override
-    {
-        return m_device.empty() ? "/dev/fake" + std::to_string(m_port) : m_device;
-    }
-
-private:
-    std::string &m_wire;
-    std::string m_device;
-    std::string m_openFailure;
-    std::int16_t m_port = 0;
-    bool m_open = false;
-};
-
 struct Ran
 {
     int exitCode = -1;
     std::string out;
     std::string err;
-    std::string wire;
+    std::string calls; // the line's, e.g. "port 1, settings 2400,N,8,1, open, ..."
     int linesMade = 0;
 };
 
+// openFailure: the message of an open that fails because another program holds the port.
 Ran Run(std::vector<std::string> arguments, std::string_view openFailure = {})
 {
     arguments.insert(arguments.begin(), "ostrim");
@@ -65,7 +29,16 @@ Ran Run(std::vector<std::string> arguments, std::string_view openFailure = {})
     const CommandSystem system {
         [&](const std::string &device) {
             ++ran.linesMade;
-            return std::make_unique<FakeLine>(ran.wire, device, openFailure);
+            auto line = std::make_unique<test::FakeLine>([&ran](const std::string &call) {
+                ran.calls += (ran.calls.empty() ? "" : ", ") + call;
+            });
+            if (!device.empty())
+                line->NameDevice(device);
+            if (!openFailure.empty())
+                line->Fail("open",
+                    ActionError(FailureKind::SerialLine, 16, std::string(openFailure),
+                        FailureReason::InUse));
+            return line;
         },
         [] { return std::string("1 = /dev/fake1\n"); },
     };
@@ -90,19 +63,24 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         int exitCode;
         std::string out;
         std::string err;
-        std::string_view wire;
+        std::string calls;
+    };
+    const auto sent = [](int port, const std::string &frame) {
+        return "port " + std::to_string(port) + ", settings 2400,N,8,1, open, write " + frame
+            + ", close";
     };
     const Row rows[] {
-        {"sent: silent", {"-p", "1", "-a", "7", "-o", "1,3"}, {}, 0, "", "", "07 A0 to /dev/fake1"},
+        {"sent: silent", {"-p", "1", "-a", "7", "-o", "1,3"}, {}, 0, "", "", sent(1, "07 A0")},
         {"sent, verbose: the frame, the port and its device",
             {"-p", "2", "-a", "255", "-o", "4", "--verbose"}, {}, 0,
-            "Sent FF 10 to port 2 (/dev/fake2)\n", "", "FF 10 to /dev/fake2"},
+            "Sent FF 10 to port 2 (/dev/fake2)\n", "", sent(2, "FF 10")},
         {"sent to a device: named alone, it has no port number",
             {"-d", "/dev/serial/by-id/usb-x", "-a", "7", "-o", "2", "--verbose"}, {}, 0,
-            "Sent 07 40 to /dev/serial/by-id/usb-x\n", "", "07 40 to /dev/serial/by-id/usb-x"},
+            "Sent 07 40 to /dev/serial/by-id/usb-x\n", "", sent(1, "07 40")},
         {"the line refuses: its message and what to do, each line marked", {"-p", "1", "-a", "7"},
             "Port 1 is in use.\nHeld since noon.", 1, "",
-            "ostrim: Port 1 is in use.\nostrim: Held since noon. Close it and try again.\n", ""},
+            "ostrim: Port 1 is in use.\nostrim: Held since noon. Close it and try again.\n",
+            "port 1, settings 2400,N,8,1, open, is open?"},
         {"the version", {"--version"}, {}, 0, "Ostrim " + std::string(VersionText) + "\n", "", ""},
         {"the port list", {"--list-ports"}, {}, 0, "1 = /dev/fake1\n", "", ""},
     };
@@ -112,7 +90,7 @@ TEST_CASE("Each command ends in its exit code, with results on standard output a
         CHECK(ran.exitCode == row.exitCode);
         CHECK(ran.out == row.out);
         CHECK(ran.err == row.err);
-        CHECK(ran.wire == row.wire);
+        CHECK(ran.calls == row.calls);
     }
 }
 

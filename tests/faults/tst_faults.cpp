@@ -2,7 +2,8 @@
 // device that goes away, another program on the port, a second copy of this program pressing at
 // the same time, and output that never drains. Every case runs on real pseudo-terminals.
 #include "action_fixtures.h"
-#include "output/output_command.h"
+#include "fake_line.h"
+#include "hex_text.h"
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
 #include "serial/posix/posix_line_backend.h"
@@ -10,23 +11,26 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
 
-#include <QDateTime>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-
+#include <doctest.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,63 +41,32 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const OutputStates outputs1And3 {1, 0, 1, 0};
-const Bytes frame7A0 {0x07, 0xA0};
-
-// Port 1, address 7, Outputs 1 and 3: the press every fault test makes.
-EntriesWindow PressOnPort1()
+// Port 1, address 7, Outputs 1 and 3, the press every fault test makes: "sent", or the message
+// the user is shown.
+std::string PressOnPort1(SerialLine &line)
 {
-    return EntriesWindow("1", "7", outputs1And3);
+    const ActionOutcome outcome = SetOutputs(GivenEntries("1", "7", {1, 0, 1, 0}), line);
+    return outcome.ending == Ending::Sent ? "sent" : outcome.message;
 }
 
-// The port list of a machine whose port 1 is whatever the test points it at, now.
-class MovablePortList
+// A folder of the test's own, removed with everything in it.
+class TemporaryFolder
 {
 public:
-    PortList List()
+    TemporaryFolder()
     {
-        return [this] { return m_devices; };
+        std::string pattern = (std::filesystem::temp_directory_path() / "tst_faults-XXXXXX");
+        m_path = ::mkdtemp(pattern.data()) ? pattern : "";
+        REQUIRE(!m_path.empty());
     }
-    void PointAt(std::vector<std::string> devices) { m_devices = std::move(devices); }
+    ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
+    TemporaryFolder(const TemporaryFolder &) = delete;
+    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
+
+    const std::filesystem::path &path() const { return m_path; }
 
 private:
-    std::vector<std::string> m_devices;
-};
-
-// Passes every call to the real line and runs a step of the test's own right after the open or
-// right after the write: the moments between the action's open, write and close.
-class StepAfter final : public SerialLine
-{
-public:
-    enum class Moment { Open, Write };
-
-    StepAfter(SerialLine &line, Moment moment, std::function<void()> step)
-        : m_line(line)
-        , m_moment(moment)
-        , m_step(std::move(step))
-    { }
-    void SetPortNumber(std::int16_t number) override { m_line.SetPortNumber(number); }
-    void SetSettings(const std::string &settings) override { m_line.SetSettings(settings); }
-    void Open() override
-    {
-        m_line.Open();
-        if (m_moment == Moment::Open)
-            m_step();
-    }
-    void Write(std::span<const std::uint8_t> bytes) override
-    {
-        m_line.Write(bytes);
-        if (m_moment == Moment::Write)
-            m_step();
-    }
-    void Close() override { m_line.Close(); }
-    bool IsOpen() const override { return m_line.IsOpen(); }
-    std::string Device() const override { return m_line.Device(); }
-
-private:
-    SerialLine &m_line;
-    Moment m_moment;
-    std::function<void()> m_step;
+    std::filesystem::path m_path;
 };
 
 // The line's own clock, with every reading kept: whether it gave up only once its deadline had
@@ -116,15 +89,6 @@ public:
 private:
     std::vector<SerialPortLine::Clock::time_point> m_readings;
 };
-
-// A line whose output queue never empties, as behind a device that holds off flow control for
-// good. A pseudo-terminal cannot be made to stall its drain, so the count is faked.
-LineEnvironment WithStalledDrain()
-{
-    LineEnvironment environment;
-    environment.driver.pendingOutput = [](int) { return 2; };
-    return environment;
-}
 
 // Root opens a terminal claimed with TIOCEXCL all the same, by its CAP_SYS_ADMIN. For as long
 // as this lives the calling thread works without that capability, as an ordinary user's does.
@@ -162,52 +126,110 @@ private:
     bool m_works = false;
 };
 
-// Another program on the port, started from the helper built beside this test.
+// Another program on the port, started from the helper built beside this test, with nothing of
+// this process's open but the pipes to its standard input and output.
 class PortUser
 {
 public:
-    explicit PortUser(const QStringList &arguments)
+    explicit PortUser(std::vector<std::string> arguments)
     {
-        m_process.start(QStringLiteral(OSTRIM_PORT_USER), arguments);
+        int input[2];
+        int output[2];
+        REQUIRE(::pipe2(input, O_CLOEXEC) == 0);
+        REQUIRE(::pipe2(output, O_CLOEXEC) == 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+        arguments.insert(arguments.begin(), OSTRIM_PORT_USER);
+        std::vector<char *> argv;
+        for (std::string &argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const int started
+            = ::posix_spawn(&m_pid, OSTRIM_PORT_USER, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(output[1]);
+        m_input = input[1];
+        m_output = output[0];
+        REQUIRE(started == 0);
     }
     ~PortUser()
     {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
+        ::close(m_input);
+        for (int wait = 0; wait < 500 && Running(); ++wait)
+            std::this_thread::sleep_for(10ms);
+        if (Running()) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_output);
     }
+    PortUser(const PortUser &) = delete;
+    PortUser &operator=(const PortUser &) = delete;
 
-    bool waitUntilHolding()
+    pid_t pid() const { return m_pid; }
+    bool Running()
     {
-        return m_process.waitForReadyRead(5000) && m_process.readLine().trimmed() == "ready";
+        m_ended = m_ended || ::waitpid(m_pid, nullptr, WNOHANG) != 0;
+        return !m_ended;
     }
-    QProcess &process() { return m_process; }
+    bool WaitUntilHolding() { return Read(5s) && m_printed == "ready\n"; }
+    // Takes what it printed within the wait, so that it never waits for room in the pipe; false
+    // when nothing came.
+    bool Read(std::chrono::milliseconds wait)
+    {
+        pollfd readable {m_output, POLLIN, 0};
+        if (::poll(&readable, 1, static_cast<int>(wait.count())) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t got = ::read(m_output, buffer, sizeof buffer);
+        m_printed.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+        return got > 0;
+    }
+    // Everything it printed, once it has ended.
+    std::string Output()
+    {
+        while (Read(1s)) { }
+        return m_printed;
+    }
 
 private:
-    QProcess m_process;
+    pid_t m_pid = -1;
+    bool m_ended = false;
+    int m_input = -1;
+    int m_output = -1;
+    std::string m_printed;
 };
 
-QString InUseMessage(const std::string &device, qint64 holder)
+// What a press is told of the port user that holds the port; without one, how it starts.
+std::string InUseMessage(const std::string &device, std::optional<pid_t> holder = std::nullopt)
 {
-    return QString::fromStdString(
-        "Port 1 (" + device + ") is in use by port_user (process " + std::to_string(holder) + ").");
-}
-
-QString InUseStart(const std::string &device)
-{
-    return QString::fromStdString("Port 1 (" + device + ") is in use by ");
+    const std::string start = "Port 1 (" + device + ") is in use by ";
+    return holder ? start + "port_user (process " + std::to_string(*holder) + ")." : start;
 }
 
 // The forms a UUCP lock file takes, each naming the process that holds the port.
-QByteArray LockFileText(const QString &form, qint64 pid)
+std::string LockFileText(const std::string &form, pid_t pid)
 {
-    if (form == "ascii")
-        return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
+    if (form == "ascii") {
+        char text[16];
+        std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+        return text;
+    }
     if (form == "qt")
-        return QByteArray::number(pid) + "\nport_user\nlocalhost\n";
+        return std::to_string(pid) + "\nport_user\nlocalhost\n";
     const auto binary = static_cast<int>(pid);
-    return QByteArray(reinterpret_cast<const char *>(&binary), sizeof binary);
+    return std::string(reinterpret_cast<const char *>(&binary), sizeof binary);
+}
+
+std::string FileText(const std::filesystem::path &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 // A pseudo-terminal keeps what was written to it whatever its port side flushes, but in packet
@@ -232,315 +254,279 @@ int ExclusiveClaim(const PseudoTerminal &board)
 
 } // namespace
 
-class TestFaults : public QObject
+TEST_CASE("the far end hangs up")
 {
-    Q_OBJECT
+    struct Row
+    {
+        std::string name;
+        const char *after;
+        std::string message;
+    };
+    const Row rows[] {
+        {"between open and write: nothing was sent", "open",
+            "was disconnected before the frame was sent."},
+        {"after the bytes left: they may not all have arrived", "write",
+            "was disconnected after the frame was handed over; it may not have been sent "
+            "completely."},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        PseudoTerminal board;
+        std::vector<std::string> ports {board.devicePath()}; // port 1, as the system lists it now
+        SerialPortLine realLine = PosixLine([&ports] { return ports; });
+        test::FakeLine line({}, &realLine);
+        line.After(row.after, [&] { board.hangUp(); });
+        CHECK(PressOnPort1(line) == "Port 1 (" + board.devicePath() + ") " + row.message);
+        CHECK(!realLine.IsOpen());
 
-private slots:
-    void farEndHangsUp_data();
-    void farEndHangsUp();
-    void deviceDisappearsBetweenTwoPresses_data();
-    void deviceDisappearsBetweenTwoPresses();
-    void anotherProgramHoldsThePort_data();
-    void anotherProgramHoldsThePort();
-    void lockFileOfAnotherProgram_data();
-    void lockFileOfAnotherProgram();
-    void twoProgramsPressAtOnce();
-    void drainThatNeverEndsTimesOut();
-    void outputStoppedByFlowControlIsDiscarded();
-};
-
-void TestFaults::farEndHangsUp_data()
-{
-    QTest::addColumn<bool>("afterWrite");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("between open and write: nothing was sent")
-        << false << "was disconnected before the frame was sent.";
-    QTest::newRow("after the bytes left: they may not all have arrived")
-        << true
-        << "was disconnected after the frame was handed over; it may not have been sent "
-           "completely.";
-}
-
-void TestFaults::farEndHangsUp()
-{
-    QFETCH(bool, afterWrite);
-    QFETCH(QString, message);
-    const auto moment = afterWrite ? StepAfter::Moment::Write : StepAfter::Moment::Open;
-    MovablePortList ports;
-    auto board = std::make_unique<PseudoTerminal>();
-    ports.PointAt({board->devicePath()});
-    SerialPortLine realLine = PosixLine(ports.List());
-    StepAfter line(realLine, moment, [&] { board->hangUp(); });
-
-    EntriesWindow window = PressOnPort1();
-    PressSetOutputs(window, line);
-    QCOMPARE(window.messages,
-        QStringList {QString::fromStdString("Port 1 (" + board->devicePath() + ") ") + message});
-    QVERIFY(!realLine.IsOpen());
-
-    // The user plugs the board in again: a fresh terminal, the same line.
-    PseudoTerminal fresh;
-    ports.PointAt({fresh.devicePath()});
-    EntriesWindow again = PressOnPort1();
-    PressSetOutputs(again, realLine);
-    QCOMPARE(again.messages, QStringList {});
-    QCOMPARE(fresh.read(2), frame7A0);
-    QVERIFY(!realLine.IsOpen());
+        // The user plugs the board in again: a fresh terminal, the same line.
+        PseudoTerminal fresh;
+        ports = {fresh.devicePath()};
+        CHECK(PressOnPort1(realLine) == "sent");
+        CHECK(HexText(fresh.read(2)) == "07 A0");
+        CHECK(!realLine.IsOpen());
+    }
 }
 
 // The device node is reached through a link of the test's own, so that a terminal number freed
 // here and taken at once by a test running alongside is never written to.
-void TestFaults::deviceDisappearsBetweenTwoPresses_data()
+TEST_CASE("the device disappears between two presses")
 {
-    QTest::addColumn<bool>("listRefreshed");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("port list refreshed: port 1 no longer listed")
-        << true << "Port 1 does not exist. This system has no serial port";
-    QTest::newRow("port list still names it: the node is gone")
-        << false << "does not exist or was disconnected";
-}
+    struct Row
+    {
+        std::string name;
+        bool listRefreshed;
+        const char *message;
+    };
+    const Row rows[] {
+        {"port list refreshed: port 1 no longer listed", true,
+            "Port 1 does not exist. This system has no serial port"},
+        {"port list still names it: the node is gone", false, "does not exist or was disconnected"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        TemporaryFolder folder;
+        const std::string link = folder.path() / "ttyOSTRIM0";
+        auto board = std::make_unique<PseudoTerminal>();
+        REQUIRE(::symlink(board->devicePath().c_str(), link.c_str()) == 0);
+        std::vector<std::string> ports {link};
+        SerialPortLine line = PosixLine([&ports] { return ports; });
 
-void TestFaults::deviceDisappearsBetweenTwoPresses()
-{
-    QFETCH(bool, listRefreshed);
-    QFETCH(QString, message);
-    QTemporaryDir dir;
-    const std::string link = dir.filePath("ttyOSTRIM0").toStdString();
-    auto board = std::make_unique<PseudoTerminal>();
-    QVERIFY(::symlink(board->devicePath().c_str(), link.c_str()) == 0);
-    MovablePortList ports;
-    ports.PointAt({link});
-    SerialPortLine line = PosixLine(ports.List());
+        CHECK(PressOnPort1(line) == "sent");
+        CHECK(HexText(board->read(2)) == "07 A0");
 
-    EntriesWindow first = PressOnPort1();
-    PressSetOutputs(first, line);
-    QCOMPARE(first.messages, QStringList {});
-    QCOMPARE(board->read(2), frame7A0);
-
-    board.reset();
-    QVERIFY(::unlink(link.c_str()) == 0);
-    if (listRefreshed)
-        ports.PointAt({});
-
-    EntriesWindow second = PressOnPort1();
-    PressSetOutputs(second, line);
-    QCOMPARE(second.messages.size(), 1);
-    QVERIFY2(second.messages.front().contains(message), qPrintable(second.messages.front()));
-    QVERIFY(!line.IsOpen());
+        board.reset();
+        REQUIRE(::unlink(link.c_str()) == 0);
+        if (row.listRefreshed)
+            ports.clear();
+        const std::string message = PressOnPort1(line);
+        CHECK_MESSAGE(message.find(row.message) != std::string::npos, message);
+        CHECK(!line.IsOpen());
+    }
 }
 
 // Whoever presses, the holder keeps everything it had: its claim, its settings and the output it
 // queued, which a flush would throw away before it reached the device.
-void TestFaults::anotherProgramHoldsThePort_data()
+TEST_CASE("another program holds the port")
 {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<bool>("asRoot"); // root opens a terminal claimed with TIOCEXCL all the same
-    QTest::newRow("through a flock") << "hold-flock" << false;
-    QTest::newRow("through an exclusive open (TIOCEXCL)") << "hold-exclusive" << false;
-    QTest::newRow("through an exclusive open, pressed by root") << "hold-exclusive" << true;
-    QTest::newRow("through both, as another copy holds it, pressed by root") << "hold-both" << true;
-}
+    struct Row
+    {
+        std::string name;
+        const char *mode;
+        bool asRoot; // root opens a terminal claimed with TIOCEXCL all the same
+    };
+    const Row rows[] {
+        {"through a flock", "hold-flock", false},
+        {"through an exclusive open (TIOCEXCL)", "hold-exclusive", false},
+        {"through an exclusive open, pressed by root", "hold-exclusive", true},
+        {"through both, as another copy holds it, pressed by root", "hold-both", true},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        if (row.asRoot && ::geteuid() != 0) {
+            MESSAGE("skipped '", row.name, "': needs root");
+            continue;
+        }
+        PseudoTerminal board;
+        REQUIRE(board.setSettings(CookedAt9600(board.settings())));
+        PortUser holder({row.mode, board.devicePath()});
+        REQUIRE(holder.WaitUntilHolding());
+        const termios before = board.settings();
+        const int claimedBefore = ExclusiveClaim(board);
+        int packetMode = 1;
+        REQUIRE(::ioctl(board.masterHandle(), TIOCPKT, &packetMode) == 0);
 
-void TestFaults::anotherProgramHoldsThePort()
-{
-    QFETCH(QString, mode);
-    QFETCH(bool, asRoot);
-    if (asRoot && ::geteuid() != 0)
-        QSKIP("needs root");
-    PseudoTerminal board;
-    QVERIFY(board.setSettings(CookedAt9600(board.settings())));
-    PortUser holder({mode, QString::fromStdString(board.devicePath())});
-    QVERIFY2(holder.waitUntilHolding(), holder.process().readAllStandardError().constData());
-    const termios before = board.settings();
-    const int claimedBefore = ExclusiveClaim(board);
-    int packetMode = 1;
-    QVERIFY(::ioctl(board.masterHandle(), TIOCPKT, &packetMode) == 0);
+        std::optional<WithoutSysAdmin> ordinaryUser;
+        if (!row.asRoot && std::string(row.mode) != "hold-flock") {
+            ordinaryUser.emplace();
+            if (!ordinaryUser->works()) {
+                MESSAGE("skipped '", row.name,
+                    "': this process has CAP_SYS_ADMIN and may not give "
+                    "it up, so TIOCEXCL does not stop it");
+                continue;
+            }
+        }
+        SerialPortLine line = PosixLine(PortsAre({board.devicePath()}));
+        const std::string message = PressOnPort1(line);
+        ordinaryUser.reset();
 
-    std::optional<WithoutSysAdmin> ordinaryUser;
-    if (!asRoot && mode != "hold-flock") {
-        ordinaryUser.emplace();
-        if (!ordinaryUser->works())
-            QSKIP("this process has CAP_SYS_ADMIN and may not give it up, so TIOCEXCL does not "
-                  "stop it");
+        CHECK(message == InUseMessage(board.devicePath(), holder.pid()));
+        CHECK(!line.IsOpen());
+        CHECK(HexText(NextPacket(board)) == HexText(Bytes {TIOCPKT_DATA, 'H', 'E', 'L', 'D'}));
+        CHECK(SameSettings(board.settings(), before));
+        CHECK(ExclusiveClaim(board) == claimedBefore);
+        CHECK(holder.Running());
     }
-    SerialPortLine line = PosixLine(PortsAre({board.devicePath()}));
-    EntriesWindow window = PressOnPort1();
-    PressSetOutputs(window, line);
-    ordinaryUser.reset();
-
-    QCOMPARE(window.messages,
-        QStringList {InUseMessage(board.devicePath(), holder.process().processId())});
-    QVERIFY(!line.IsOpen());
-    QCOMPARE(NextPacket(board), (Bytes {TIOCPKT_DATA, 'H', 'E', 'L', 'D'}));
-    QVERIFY(SameSettings(board.settings(), before));
-    QCOMPARE(ExclusiveClaim(board), claimedBefore);
-    QCOMPARE(holder.process().state(), QProcess::Running);
 }
 
 // Terminal programs announce that they hold a port with a lock file, and do not all claim the
 // port itself; the lock file must be honoured, and left exactly as it was.
-void TestFaults::lockFileOfAnotherProgram_data()
+TEST_CASE("a lock file of another program")
 {
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<bool>("holderRunning");
-    QTest::addColumn<bool>("throughLink"); // the port's path is a link; the lock names the node
-    QTest::newRow("ASCII pid with leading blanks, live: in use") << "ascii" << true << false;
-    QTest::newRow("Qt's pid, name and host lines, live: in use") << "qt" << true << false;
-    QTest::newRow("binary pid, live: in use") << "binary" << true << false;
-    QTest::newRow("ASCII pid of a process that has ended: sent") << "ascii" << false << false;
-    QTest::newRow("binary pid of a process that has ended: sent") << "binary" << false << false;
-    QTest::newRow("port is a link, the node's lock is live: in use") << "ascii" << true << true;
-}
+    struct Row
+    {
+        std::string name;
+        const char *form;
+        bool holderRunning;
+        bool throughLink; // the port's path is a link; the lock names the node
+    };
+    const Row rows[] {
+        {"ASCII pid with leading blanks, live: in use", "ascii", true, false},
+        {"Qt's pid, name and host lines, live: in use", "qt", true, false},
+        {"binary pid, live: in use", "binary", true, false},
+        {"ASCII pid of a process that has ended: sent", "ascii", false, false},
+        {"binary pid of a process that has ended: sent", "binary", false, false},
+        {"port is a link, the node's lock is live: in use", "ascii", true, true},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        PseudoTerminal board;
+        auto holder = std::make_unique<PortUser>(std::vector<std::string> {"wait"});
+        REQUIRE(holder->WaitUntilHolding());
+        const pid_t pid = holder->pid();
+        if (!row.holderRunning)
+            holder.reset();
 
-void TestFaults::lockFileOfAnotherProgram()
-{
-    QFETCH(QString, form);
-    QFETCH(bool, holderRunning);
-    QFETCH(bool, throughLink);
-    PseudoTerminal board;
-    auto holder = std::make_unique<PortUser>(QStringList {"wait"});
-    QVERIFY(holder->waitUntilHolding());
-    const qint64 pid = holder->process().processId();
-    if (!holderRunning)
-        holder.reset();
+        TemporaryFolder lockFolder;
+        std::string lockName = "LCK.." + board.devicePath().substr(std::string("/dev/").size());
+        std::replace(lockName.begin(), lockName.end(), '/', '_');
+        const std::filesystem::path lockFile = lockFolder.path() / lockName;
+        std::ofstream(lockFile, std::ios::binary) << LockFileText(row.form, pid);
+        const auto modified = std::filesystem::last_write_time(lockFile);
 
-    QTemporaryDir lockDirectory;
-    const std::string name = board.devicePath().substr(std::string("/dev/").size());
-    QString lockName = QString::fromStdString("LCK.." + name).replace('/', '_');
-    QFile lockFile(lockDirectory.filePath(lockName));
-    QVERIFY(lockFile.open(QIODevice::WriteOnly));
-    lockFile.write(LockFileText(form, pid));
-    lockFile.close();
-    const QDateTime modified = QFileInfo(lockFile).lastModified();
+        TemporaryFolder links;
+        const std::string port
+            = row.throughLink ? (links.path() / "serial-link").string() : board.devicePath();
+        if (row.throughLink)
+            REQUIRE(::symlink(board.devicePath().c_str(), port.c_str()) == 0);
+        LineEnvironment environment;
+        environment.sharing.lockDirectories = {lockFolder.path()};
+        SerialPortLine line = PosixLine(PortsAre({port}), environment);
+        const std::string message = PressOnPort1(line);
 
-    QTemporaryDir links;
-    const std::string port
-        = throughLink ? links.filePath("serial-link").toStdString() : board.devicePath();
-    if (throughLink)
-        QVERIFY(::symlink(board.devicePath().c_str(), port.c_str()) == 0);
-    LineEnvironment environment;
-    environment.sharing.lockDirectories = {lockDirectory.path().toStdString()};
-    SerialPortLine line = PosixLine(PortsAre({port}), environment);
-    EntriesWindow window = PressOnPort1();
-    PressSetOutputs(window, line);
-
-    if (holderRunning) {
-        QCOMPARE(window.messages, QStringList {InUseMessage(port, pid)});
-        QCOMPARE(board.readAll(100ms), Bytes {});
-    } else {
-        QCOMPARE(window.messages, QStringList {});
-        QCOMPARE(board.read(2), frame7A0);
+        if (row.holderRunning) {
+            CHECK(message == InUseMessage(port, pid));
+            CHECK(HexText(board.readAll(100ms)).empty());
+        } else {
+            CHECK(message == "sent");
+            CHECK(HexText(board.read(2)) == "07 A0");
+        }
+        CHECK(FileText(lockFile) == LockFileText(row.form, pid));
+        CHECK(std::filesystem::last_write_time(lockFile) == modified);
+        CHECK(std::distance(std::filesystem::directory_iterator(lockFolder.path()), {}) == 1);
     }
-    QVERIFY(lockFile.open(QIODevice::ReadOnly));
-    QCOMPARE(lockFile.readAll(), LockFileText(form, pid));
-    QCOMPARE(QFileInfo(lockFile).lastModified(), modified);
-    QCOMPARE(QDir(lockDirectory.path()).entryList(QDir::Files), QStringList {lockName});
 }
 
 // Each copy sends its own address, so a frame of one copy broken up by the other would show as
 // a pair that is not (address, 0xF0).
-void TestFaults::twoProgramsPressAtOnce()
+TEST_CASE("two programs press at once")
 {
     constexpr int pressesEach = 300;
     PseudoTerminal board;
-    const QString device = QString::fromStdString(board.devicePath());
-    PortUser first({"press", device, "10", QString::number(pressesEach)});
-    PortUser second({"press", device, "11", QString::number(pressesEach)});
+    const std::string presses = std::to_string(pressesEach);
+    PortUser first({"press", board.devicePath(), "10", presses});
+    PortUser second({"press", board.devicePath(), "11", presses});
 
     Bytes received;
-    const auto bothDone = [&] {
-        return first.process().state() == QProcess::NotRunning
-            && second.process().state() == QProcess::NotRunning;
-    };
-    QElapsedTimer timer;
-    timer.start();
-    while (!bothDone() && timer.elapsed() < 60'000) {
+    const auto giveUp = std::chrono::steady_clock::now() + 60s;
+    while ((first.Running() || second.Running()) && std::chrono::steady_clock::now() < giveUp) {
         const Bytes bytes = board.readAll(10ms);
         received.insert(received.end(), bytes.begin(), bytes.end());
-        first.process().waitForFinished(0);
-        second.process().waitForFinished(0);
+        first.Read(0ms);
+        second.Read(0ms);
     }
-    QVERIFY2(bothDone(), "the two presses did not finish within a minute");
+    REQUIRE_MESSAGE(!(first.Running() || second.Running()), "the presses took over a minute");
     const Bytes rest = board.readAll(100ms);
     received.insert(received.end(), rest.begin(), rest.end());
 
-    QCOMPARE(received.size() % 2, 0u);
+    REQUIRE(received.size() % 2 == 0);
     std::array<int, 2> framesFrom {};
     for (std::size_t i = 0; i < received.size(); i += 2) {
-        const bool whole = (received[i] == 10 || received[i] == 11) && received[i + 1] == 0xF0;
-        QVERIFY2(whole,
-            qPrintable(QString("bytes %1 and %2 are %3 %4, not one frame")
-                           .arg(i)
-                           .arg(i + 1)
-                           .arg(received[i])
-                           .arg(received[i + 1])));
+        INFO("bytes ", i, " and ", i + 1, " are ", +received[i], " ", +received[i + 1]);
+        REQUIRE(((received[i] == 10 || received[i] == 11) && received[i + 1] == 0xF0));
         ++framesFrom[received[i] - 10];
     }
 
     int inUseSeen = 0;
     PortUser *const users[] = {&first, &second};
     for (int copy = 0; copy < 2; ++copy) {
-        const QStringList results
-            = QString::fromUtf8(users[copy]->process().readAllStandardOutput())
-                  .split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(results.size(), pressesEach);
-        QCOMPARE(results.count("sent"), framesFrom[copy]);
-        const int inUse = static_cast<int>(std::count_if(results.begin(), results.end(),
-            [&](const QString &line) { return line.startsWith(InUseStart(board.devicePath())); }));
-        QVERIFY2(inUse + framesFrom[copy] == pressesEach, qPrintable(results.join('\n')));
+        std::istringstream output(users[copy]->Output());
+        int pressed = 0;
+        int sent = 0;
+        int inUse = 0;
+        for (std::string result; std::getline(output, result); ++pressed) {
+            sent += result == "sent";
+            inUse += result.starts_with(InUseMessage(board.devicePath()));
+        }
+        CHECK(pressed == pressesEach);
+        CHECK(sent == framesFrom[copy]);
+        CHECK(inUse + sent == pressesEach);
         inUseSeen += inUse;
     }
-    qInfo("frames received %d + %d, presses that found the port in use: %d", framesFrom[0],
-        framesFrom[1], inUseSeen);
+    MESSAGE("frames received ", framesFrom[0], " + ", framesFrom[1],
+        ", presses that found the port in use: ", inUseSeen);
 }
 
-// Waiting out the deadline, not giving up at once, and ready for the next press afterwards.
-void TestFaults::drainThatNeverEndsTimesOut()
+// Waiting out the deadline, not giving up at once, and ready for the next press afterwards. A
+// pseudo-terminal cannot be made to stall its drain, so the queue that never empties is faked.
+TEST_CASE("a drain that never ends times out")
 {
     PseudoTerminal board;
     ClockReadings clock;
-    LineEnvironment environment = WithStalledDrain();
+    LineEnvironment environment;
+    environment.driver.pendingOutput = [](int) { return 2; };
     environment.clock.now = clock.function();
     SerialPortLine line = PosixLine(PortsAre({board.devicePath()}), environment);
 
     for (int press = 0; press < 2; ++press) {
         clock.clear();
-        EntriesWindow window = PressOnPort1();
-        PressSetOutputs(window, line);
-        QCOMPARE(window.messages.size(), 1);
-        QVERIFY2(window.messages.front().contains("did not send the frame within 1 second"),
-            qPrintable(window.messages.front()));
-        QVERIFY(clock.waited() >= 1s);
-        QVERIFY(!line.IsOpen());
+        const std::string message = PressOnPort1(line);
+        CHECK_MESSAGE(
+            message.find("did not send the frame within 1 second") != std::string::npos, message);
+        CHECK(clock.waited() >= 1s);
+        CHECK(!line.IsOpen());
     }
 }
 
 // A terminal whose output is stopped (as by XOFF) takes no byte at all: after the time limit the
 // frame is given up, so it cannot reach the board later, long after the user saw the failure.
-void TestFaults::outputStoppedByFlowControlIsDiscarded()
+TEST_CASE("output stopped by flow control is discarded")
 {
     PseudoTerminal board;
     const int otherEnd = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
-    QVERIFY(otherEnd >= 0);
-    QVERIFY(::tcflow(otherEnd, TCOOFF) == 0);
+    REQUIRE(otherEnd >= 0);
+    REQUIRE(::tcflow(otherEnd, TCOOFF) == 0);
     ClockReadings clock;
     LineEnvironment environment;
     environment.clock.now = clock.function();
     SerialPortLine line = PosixLine(PortsAre({board.devicePath()}), environment);
 
-    EntriesWindow window = PressOnPort1();
-    PressSetOutputs(window, line);
+    const std::string message = PressOnPort1(line);
 
-    QVERIFY(::tcflow(otherEnd, TCOON) == 0);
+    CHECK(::tcflow(otherEnd, TCOON) == 0);
     ::close(otherEnd);
-    QCOMPARE(window.messages.size(), 1);
-    QVERIFY2(
-        window.messages.front().contains("within 1 second"), qPrintable(window.messages.front()));
-    QVERIFY(clock.waited() >= 1s);
-    QVERIFY(!line.IsOpen());
-    QCOMPARE(board.readAll(200ms), Bytes {});
+    CHECK_MESSAGE(message.find("within 1 second") != std::string::npos, message);
+    CHECK(clock.waited() >= 1s);
+    CHECK(!line.IsOpen());
+    CHECK(HexText(board.readAll(200ms)).empty());
 }
-
-QTEST_GUILESS_MAIN(TestFaults)
-#include "tst_faults.moc"

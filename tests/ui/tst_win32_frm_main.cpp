@@ -3,7 +3,7 @@
 // own (run_window_tests.sh); OSTRIM_PROGRAM, OSTRIM_FAKE_LINE_WINDOW and OSTRIM_SCRATCH name the
 // program, the window with a recording fake line, and a folder for the fake line's log.
 
-#include "serial/serial_line.h"
+#include "fake_line.h"
 #include "ui/win32/win32_frm_main.h"
 
 #include <algorithm>
@@ -373,7 +373,7 @@ TEST_CASE("keys move the focus in the design's order and press the button")
         }));
     }
 
-    const std::string frame = "SetPortNumber 1\nSetSettings 2400,N,8,1\nOpen\nWrite 07 A0\nClose\n";
+    const std::string frame = "port 1\nsettings 2400,N,8,1\nopen\nwrite 07 A0\nclose\n";
     struct ButtonPress
     {
         const char *name;
@@ -619,18 +619,7 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
 // here.
 TEST_CASE("the controls draw in the desktop's message font and the window shows the icon")
 {
-    class UnusedFakeLine final : public ostrim::SerialLine
-    {
-    public:
-        void SetPortNumber(std::int16_t) override { }
-        void SetSettings(const std::string &) override { }
-        void Open() override { }
-        void Write(std::span<const std::uint8_t>) override { }
-        void Close() override { }
-        bool IsOpen() const override { return false; }
-        std::string Device() const override { return {}; }
-    };
-    const ostrim::win32::FrmMain window(std::make_unique<UnusedFakeLine>());
+    const ostrim::win32::FrmMain window(std::make_unique<ostrim::test::FakeLine>());
     NONCLIENTMETRICSW metrics {};
     metrics.cbSize = sizeof(metrics);
     REQUIRE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
