@@ -7,6 +7,7 @@
 #include "output/set_outputs.h"
 #include "pseudo_terminal.h"
 #include "serial/posix/posix_line_backend.h"
+#include "temporary_folder.h"
 
 #include <algorithm>
 #include <array>
@@ -48,26 +49,6 @@ std::string PressOnPort1(SerialLine &line)
     const ActionOutcome outcome = SetOutputs(GivenEntries("1", "7", {1, 0, 1, 0}), line);
     return outcome.ending == Ending::Sent ? "sent" : outcome.message;
 }
-
-// A folder of the test's own, removed with everything in it.
-class TemporaryFolder
-{
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tst_faults-XXXXXX");
-        m_path = ::mkdtemp(pattern.data()) ? pattern : "";
-        REQUIRE(!m_path.empty());
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
-    TemporaryFolder(const TemporaryFolder &) = delete;
-    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
-
-    const std::filesystem::path &path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // The line's own clock, with every reading kept: whether it gave up only once its deadline had
 // passed is then read off its own readings, however slow or busy the machine.

@@ -8,11 +8,6 @@
 #include <utility>
 #include <vector>
 
-// tst_faults still compares the messages as Qt's strings, until it too is a doctest program.
-#ifdef OSTRIM_TEST_QT_MESSAGES
-#include <QStringList>
-#endif
-
 // A face that only holds entries, for driving the action without widgets, and notes the message
 // the action ended with, as the action gives it; the real faces have tests of their own.
 class EntriesWindow final : public ostrim::GivenEntries
@@ -20,11 +15,7 @@ class EntriesWindow final : public ostrim::GivenEntries
 public:
     using GivenEntries::GivenEntries;
 
-#ifdef OSTRIM_TEST_QT_MESSAGES
-    QStringList messages;
-#else
     std::vector<std::string> messages;
-#endif
 };
 
 // One press of the face's button.
@@ -32,11 +23,7 @@ inline ostrim::ActionOutcome PressSetOutputs(EntriesWindow &window, ostrim::Seri
 {
     ostrim::ActionOutcome outcome = ostrim::SetOutputs(window, line);
     if (outcome.ending != ostrim::Ending::Sent)
-#ifdef OSTRIM_TEST_QT_MESSAGES
-        window.messages << QString::fromStdString(outcome.message);
-#else
         window.messages.push_back(outcome.message);
-#endif
     return outcome;
 }
 
