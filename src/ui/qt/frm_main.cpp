@@ -47,8 +47,6 @@ void SetupLabel(QLabel &label, const QString &name)
     label.setTextFormat(Qt::PlainText);
 }
 
-// What the user can do, said for the window: its button is pressed again.
-
 } // namespace
 
 QString FrmMain::Caption(std::size_t position)
