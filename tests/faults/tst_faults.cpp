@@ -65,7 +65,6 @@ public:
         return m_readings.empty() ? SerialPortLine::Clock::duration {}
                                   : m_readings.back() - m_readings.front();
     }
-    void clear() { m_readings.clear(); }
 
 private:
     std::vector<SerialPortLine::Clock::time_point> m_readings;
@@ -466,27 +465,6 @@ TEST_CASE("two programs press at once")
     }
     MESSAGE("frames received ", framesFrom[0], " + ", framesFrom[1],
         ", presses that found the port in use: ", inUseSeen);
-}
-
-// Waiting out the deadline, not giving up at once, and ready for the next press afterwards. A
-// pseudo-terminal cannot be made to stall its drain, so the queue that never empties is faked.
-TEST_CASE("a drain that never ends times out")
-{
-    PseudoTerminal board;
-    ClockReadings clock;
-    LineEnvironment environment;
-    environment.driver.pendingOutput = [](int) { return 2; };
-    environment.clock.now = clock.function();
-    SerialPortLine line = PosixLine(PortsAre({board.devicePath()}), environment);
-
-    for (int press = 0; press < 2; ++press) {
-        clock.clear();
-        const std::string message = PressOnPort1(line);
-        CHECK_MESSAGE(
-            message.find("did not send the frame within 1 second") != std::string::npos, message);
-        CHECK(clock.waited() >= 1s);
-        CHECK(!line.IsOpen());
-    }
 }
 
 // A terminal whose output is stopped (as by XOFF) takes no byte at all: after the time limit the

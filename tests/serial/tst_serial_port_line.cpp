@@ -91,6 +91,8 @@ TEST_CASE(
         CHECK_FALSE(line.IsOpen());
         if (record.wrote != ScriptedBackend::Clock::time_point {})
             CHECK(record.released - record.wrote <= SendTimeout + 1ms);
+        if (row.reason == FailureReason::Timeout) // given up at the deadline, never before
+            CHECK(record.released - record.wrote >= SendTimeout);
     }
 }
 
