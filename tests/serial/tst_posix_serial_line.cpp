@@ -537,7 +537,7 @@ TEST_CASE("One device is opened whatever the port number, with every check, and 
         if (row.heldByAnother)
             REQUIRE(::flock(holder, LOCK_EX) == 0);
 
-        SerialPortLine line = PosixLine(OneDevice {path});
+        SerialPortLine line = PosixLine({}, {}, OneDevice {path});
         line.SetPortNumber(5);
         const std::string result = OpenFailure(line);
         if (holder >= 0)
