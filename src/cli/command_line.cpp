@@ -1,11 +1,11 @@
 #include "cli/command_line.h"
 
+#include "runtime/readings.h"
 #include "serial/network/network_address.h"
 #include "serial/network/tcp_connection.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
 #include <optional>
 
 namespace ostrim {
@@ -109,9 +109,7 @@ void Declare(CLI::App &app, Options &options)
 
 CommandLine UsageError(std::string what)
 {
-    CommandLine commandLine;
-    commandLine.text = std::move(what);
-    return commandLine;
+    return {.text = std::move(what)};
 }
 
 std::string Trimmed(const std::string &text)
@@ -146,11 +144,8 @@ std::optional<OutputStates> ReadOutputList(const std::string &list)
 std::optional<std::string> NotWholeNumber(
     const std::string &option, const std::string &text, int highest)
 {
-    const std::string digits = Trimmed(text);
-    const char *end = digits.data() + digits.size();
-    int value = 0;
-    const auto read = std::from_chars(digits.data(), end, value);
-    if (read.ec == std::errc {} && read.ptr == end && value >= 1 && value <= highest)
+    const std::optional<int> value = WholeNumber<int>(Trimmed(text));
+    if (value && *value >= 1 && *value <= highest)
         return std::nullopt;
     return option + " takes a whole number from 1 to " + std::to_string(highest) + ", not '" + text
         + "'";
@@ -186,11 +181,8 @@ CommandLine SetOutputsCommand(const Options &options)
     if (auto notNumber = NotWholeNumber("--address", options.address.front(), HighestAddress))
         return UsageError(*notNumber);
 
-    CommandLine commandLine;
-    commandLine.kind = CommandKind::SetOutputs;
-    if (options.device.empty()) {
-        commandLine.portText = options.port.front();
-    } else {
+    const bool oneDevice = !options.device.empty();
+    if (oneDevice) {
         if (options.device.front().empty())
             return UsageError("--device takes the path of a serial device, not an empty text");
         if (IsNetworkAddress(options.device.front())) {
@@ -198,14 +190,14 @@ CommandLine SetOutputsCommand(const Options &options)
             if (!parsed.address)
                 return UsageError("--device " + parsed.error);
         }
-        // The line opens its one device whatever the number; 1 passes every check of a number.
-        commandLine.portText = "1";
-        commandLine.device = options.device.front();
     }
-    commandLine.addressText = options.address.front();
-    commandLine.outputs = *outputs;
-    commandLine.verbose = options.verbose->count() > 0;
-    return commandLine;
+    // The line opens its one device whatever the number; 1 passes every check of a number.
+    return {.kind = CommandKind::SetOutputs,
+        .portText = oneDevice ? "1" : options.port.front(),
+        .addressText = options.address.front(),
+        .device = oneDevice ? options.device.front() : std::string(),
+        .outputs = *outputs,
+        .verbose = options.verbose->count() > 0};
 }
 
 bool AnySendOption(const Options &options)
@@ -321,20 +313,12 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
         if (std::optional<std::string> notAlone = NotAlone(app, alone))
             return UsageError(*notAlone);
     }
-    CommandLine commandLine;
-    if (options.help->count() > 0) {
-        commandLine.kind = CommandKind::Help;
-        commandLine.text = app.help();
-        return commandLine;
-    }
-    if (options.version->count() > 0) {
-        commandLine.kind = CommandKind::Version;
-        return commandLine;
-    }
-    if (options.listPorts->count() > 0) {
-        commandLine.kind = CommandKind::ListPorts;
-        return commandLine;
-    }
+    if (options.help->count() > 0)
+        return {.kind = CommandKind::Help, .text = app.help()};
+    if (options.version->count() > 0)
+        return {.kind = CommandKind::Version};
+    if (options.listPorts->count() > 0)
+        return {.kind = CommandKind::ListPorts};
     if (AnySendOption(options))
         return SetOutputsCommand(options);
     return UsageError("nothing to do");

@@ -14,15 +14,15 @@ enum class CommandKind { Help, Version, ListPorts, SetOutputs, UsageError };
 struct CommandLine
 {
     CommandKind kind = CommandKind::UsageError;
-    std::string portText;
-    std::string addressText;
+    std::string portText {};
+    std::string addressText {};
     // Given with --device: the one device to send to, whatever the port number. Empty: the port
     // is the portText-th of the system's ports.
-    std::string device;
+    std::string device {};
     OutputStates outputs {};
     bool verbose = false;
     // The help text, or what is wrong with the usage.
-    std::string text;
+    std::string text {};
 };
 
 // arguments[0] is the program, as in main's argv.

@@ -1,6 +1,5 @@
 #include "cli/posix_command_system.h"
 
-#include "serial/network/network_line.h"
 #include "serial/port_details.h"
 
 #include <iostream>
@@ -10,14 +9,10 @@ namespace ostrim {
 CommandSystem PosixCommandSystem(PortList ports, PortListing listing, LineEnvironment environment)
 {
     return {
-        [ports = std::move(ports), environment = std::move(environment)](
-            const std::string &device) -> std::unique_ptr<SerialLine> {
-            if (device.empty())
-                return std::make_unique<SerialPortLine>(PosixLine(ports, environment));
-            if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
-                return network;
-            return std::make_unique<SerialPortLine>(PosixLine(OneDevice {device}, environment));
-        },
+        NetworkOrPortLine([ports = std::move(ports), environment = std::move(environment)](
+                              std::optional<OneDevice> device) {
+            return PosixLine(ports, environment, std::move(device));
+        }),
         [listing = std::move(listing)] { return PortListText(listing(), noSerialPortText); },
     };
 }

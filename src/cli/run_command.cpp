@@ -3,6 +3,7 @@
 #include "ostrim_version.h"
 #include "output/set_outputs.h"
 #include "serial/failure_advice.h"
+#include "serial/network/network_line.h"
 
 #include <cstdio>
 #include <ostream>
@@ -60,6 +61,18 @@ int Print(const std::string &text, std::ostream &out, std::ostream &err)
 }
 
 } // namespace
+
+decltype(CommandSystem::line) NetworkOrPortLine(
+    std::function<SerialPortLine(std::optional<OneDevice> device)> portLine)
+{
+    return
+        [portLine = std::move(portLine)](const std::string &device) -> std::unique_ptr<SerialLine> {
+            if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
+                return network;
+            return std::make_unique<SerialPortLine>(
+                portLine(device.empty() ? std::nullopt : std::optional(OneDevice {device})));
+        };
+}
 
 int RunCommand(const CommandLine &commandLine, const CommandSystem &system, std::ostream &out,
     std::ostream &err)

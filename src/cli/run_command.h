@@ -3,6 +3,7 @@
 #include "cli/command_line.h"
 #include "runtime/action_error.h"
 #include "serial/serial_line.h"
+#include "serial/serial_port_line.h"
 
 #include <functional>
 #include <iosfwd>
@@ -28,6 +29,11 @@ struct CommandSystem
     // The text --list-ports shows.
     std::function<std::string()> portList;
 };
+
+// A command system's line: a network address gets a network line, and any other device, or none,
+// the platform's port line.
+decltype(CommandSystem::line) NetworkOrPortLine(
+    std::function<SerialPortLine(std::optional<OneDevice> device)> portLine);
 
 // Carries out a parsed command line, writing results to out and messages, each line as
 // "ostrim: <message>", to err. Returns the exit code.

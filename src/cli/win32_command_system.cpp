@@ -1,10 +1,10 @@
 #include "cli/win32_command_system.h"
 
-#include "serial/network/network_line.h"
 #include "serial/win32/win32_ports.h"
 #include "serial/win32/win32_text.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -57,33 +57,7 @@ int Run(const std::vector<std::string> &arguments)
     return RunCommand(ParseCommandLine(arguments), Win32CommandSystem(), std::cout, std::cerr);
 }
 
-} // namespace
-
-std::vector<std::string> CommandArguments()
-{
-    int count = 0;
-    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(
-        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
-    std::vector<std::string> arguments;
-    for (int index = 0; wide && index < count; ++index)
-        arguments.push_back(Narrow(wide.get()[index]));
-    return arguments;
-}
-
-CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
-{
-    return {
-        [environment](const std::string &device) -> std::unique_ptr<SerialLine> {
-            if (device.empty())
-                return std::make_unique<SerialPortLine>(Win32Line(environment));
-            if (std::unique_ptr<SerialLine> network = NetworkLineFor(device))
-                return network;
-            return std::make_unique<SerialPortLine>(Win32Line(OneDevice {device}, environment));
-        },
-        [ports = environment.ports] { return Win32PortListText(ports()); },
-    };
-}
-
+// Starts the window's program and does not wait for it; 1 with a message on err if it cannot.
 int StartWindow(const std::filesystem::path &program, std::ostream &err)
 {
     std::wstring commandLine = L"\"" + program.wstring() + L"\"";
@@ -103,6 +77,29 @@ int StartWindow(const std::filesystem::path &program, std::ostream &err)
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
     return ExitCode::Sent;
+}
+
+} // namespace
+
+std::vector<std::string> CommandArguments()
+{
+    int count = 0;
+    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wide(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
+    std::vector<std::string> arguments;
+    for (int index = 0; wide && index < count; ++index)
+        arguments.push_back(Narrow(wide.get()[index]));
+    return arguments;
+}
+
+CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
+{
+    return {
+        NetworkOrPortLine([environment](std::optional<OneDevice> device) {
+            return Win32Line(environment, std::move(device));
+        }),
+        [ports = environment.ports] { return Win32PortListText(ports()); },
+    };
 }
 
 int RunConsoleProgram()

@@ -3,7 +3,6 @@
 #include "cli/run_command.h"
 #include "serial/win32/win32_line_backend.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,8 +26,5 @@ int RunConsoleProgram();
 // scheduled task that names Ostrim.exe waits for it and gets its exit code; a message box would
 // hang an unattended task.
 int RunCommandOfWindowProgram(const std::vector<std::string> &arguments);
-
-// Starts the window's program and does not wait for it; 1 with a message on err if it cannot.
-int StartWindow(const std::filesystem::path &program, std::ostream &err);
 
 } // namespace ostrim

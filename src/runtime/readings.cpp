@@ -111,10 +111,9 @@ double ToDouble(const NumberPrefix &number)
 
 double RoundHalfToEven(double value)
 {
-    const double rounded = std::round(value);
     if (std::abs(value - std::trunc(value)) == 0.5)
         return 2.0 * std::round(value / 2.0);
-    return rounded;
+    return std::round(value);
 }
 
 template<typename Int>
@@ -130,6 +129,14 @@ Int RoundToInt(double value, const char *typeName)
 }
 
 } // namespace
+
+std::string AsciiUppercase(std::string_view text)
+{
+    std::string upper(text);
+    std::ranges::transform(upper, upper.begin(),
+        [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    return upper;
+}
 
 std::string_view TrimBlanks(std::string_view text)
 {

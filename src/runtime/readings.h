@@ -1,6 +1,9 @@
 #pragma once
 
+#include <charconv>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace ostrim {
@@ -20,6 +23,21 @@ constexpr bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
+
+// The whole text as one integer in the given base, with nothing before or after it; none where it
+// is not one or does not fit.
+template<typename Int>
+std::optional<Int> WholeNumber(std::string_view text, int base = 10)
+{
+    Int value {};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (error != std::errc {} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// The text with its ASCII letters in upper case, whatever the locale.
+std::string AsciiUppercase(std::string_view text);
 
 // The text without the blanks before and after it.
 std::string_view TrimBlanks(std::string_view text);

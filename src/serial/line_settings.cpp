@@ -2,10 +2,10 @@
 
 #include "runtime/action_error.h"
 #include "runtime/message_text.h"
+#include "runtime/readings.h"
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,15 +25,6 @@ std::vector<std::string_view> SplitFields(std::string_view text)
         fields.push_back(text.substr(start, comma - start));
     fields.push_back(text.substr(start));
     return fields;
-}
-
-std::optional<int> ReadWholeInt(std::string_view field)
-{
-    int value = 0;
-    const auto result = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (result.ec != std::errc {} || result.ptr != field.data() + field.size())
-        return std::nullopt;
-    return value;
 }
 
 // Each field's values, as a settings text writes them and as a message names them.
@@ -86,7 +77,7 @@ LineSettings ParseLineSettings(std::string_view text)
     if (fields.size() != 4)
         Refuse(text, "expected baud rate, parity, data bits and stop bits, as in \"2400,N,8,1\"");
 
-    const std::optional<int> baud = ReadWholeInt(fields[0]);
+    const std::optional<int> baud = WholeNumber<int>(fields[0]);
     if (!baud
         || std::find(standardBaudRates.begin(), standardBaudRates.end(), *baud)
             == standardBaudRates.end())
@@ -96,7 +87,7 @@ LineSettings ParseLineSettings(std::string_view text)
     if (!parity)
         Refuse(text, "the parity is not one of N, E, O, M or S");
 
-    const std::optional<int> dataBits = ReadWholeInt(fields[2]);
+    const std::optional<int> dataBits = WholeNumber<int>(fields[2]);
     if (!dataBits || *dataBits < 5 || *dataBits > 8)
         Refuse(text, "the data bits are not 5 to 8");
 

@@ -30,19 +30,15 @@ std::vector<std::string> KnownFacts(const PortDetails &port)
     return facts;
 }
 
-} // namespace
-
+// The port's number and device, the console marked wherever ports are listed:
+// "1 = /dev/ttyS0 (the system console)".
 std::string NumberedPort(std::size_t number, const PortDetails &port)
 {
     return std::to_string(number) + " = " + Printable(port.device)
         + (port.console ? " (the system console)" : "");
 }
 
-bool NoUsablePort(const std::vector<PortDetails> &ports)
-{
-    return !ports.empty() && std::ranges::all_of(ports, &PortDetails::console);
-}
-
+// One port's line in the list, under the number the user gives for it.
 std::string PortLine(std::size_t number, const PortDetails &port)
 {
     std::string line = NumberedPort(number, port);
@@ -52,6 +48,13 @@ std::string PortLine(std::size_t number, const PortDetails &port)
     for (const std::string &name : port.lastingNames)
         line += "\n    " + Printable(name);
     return line;
+}
+
+} // namespace
+
+bool NoUsablePort(const std::vector<PortDetails> &ports)
+{
+    return !ports.empty() && std::ranges::all_of(ports, &PortDetails::console);
 }
 
 std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &devices,

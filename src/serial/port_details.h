@@ -47,13 +47,6 @@ using PortNumbering = std::function<std::size_t(std::size_t index, const PortDet
 std::string PortListText(const std::vector<PortDetails> &ports, std::string_view none,
     const PortNumbering &numbering = {});
 
-// One port's line in that list, under the number the user gives for it.
-std::string PortLine(std::size_t number, const PortDetails &port);
-
-// The port's number and device, the console marked wherever ports are listed:
-// "1 = /dev/ttyS0 (the system console)".
-std::string NumberedPort(std::size_t number, const PortDetails &port);
-
 // For a message about a port that does not exist: "This system has 2 serial ports: " and the
 // ports as the user knows them, or none where there is no port at all.
 std::string PortsSummary(const std::vector<std::string> &ports, std::string_view none);

@@ -26,16 +26,13 @@ auto SerialPortLine::AbandonOnFailure(Step &&step)
     }
 }
 
-SerialPortLine::SerialPortLine(std::unique_ptr<LineBackend> backend, LineClock clock)
+SerialPortLine::SerialPortLine(
+    std::unique_ptr<LineBackend> backend, std::optional<OneDevice> device, LineClock clock)
     : m_backend(std::move(backend))
     , m_clock(std::move(clock))
-{ }
-
-SerialPortLine::SerialPortLine(
-    OneDevice device, std::unique_ptr<LineBackend> backend, LineClock clock)
-    : SerialPortLine(std::move(backend), std::move(clock))
 {
-    m_oneDevice = std::move(device.path);
+    if (device)
+        m_oneDevice = std::move(device->path);
 }
 
 SerialPortLine::~SerialPortLine()

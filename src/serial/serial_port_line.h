@@ -32,10 +32,10 @@ class SerialPortLine final : public SerialLine
 public:
     using Clock = LineClock::Clock;
 
-    explicit SerialPortLine(std::unique_ptr<LineBackend> backend, LineClock clock = {});
-    // A line on that one device, whatever port number it is given; its messages name the device
-    // alone, since it has no number in the port list.
-    SerialPortLine(OneDevice device, std::unique_ptr<LineBackend> backend, LineClock clock = {});
+    // With a device, a line on that one device whatever port number it is given; its messages
+    // name the device alone, since it has no number in the port list.
+    explicit SerialPortLine(std::unique_ptr<LineBackend> backend,
+        std::optional<OneDevice> device = std::nullopt, LineClock clock = {});
     ~SerialPortLine() override;
     SerialPortLine(SerialPortLine &&) = default;
     SerialPortLine &operator=(SerialPortLine &&) = delete;

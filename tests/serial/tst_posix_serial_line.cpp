@@ -489,7 +489,7 @@ TEST_CASE("One device is opened whatever the port number, and named alone")
     const std::string gone = "/dev/serial/by-id/no-such-adapter";
     for (const auto &[path, outcome] : {std::pair {link, std::string("opened")},
              {gone, gone + " does not exist or was disconnected."}}) {
-        SerialPortLine line = PosixLine(OneDevice {path});
+        SerialPortLine line = PosixLine({}, {}, OneDevice {path});
         line.SetPortNumber(5);
         CHECK(OpenFailure(line) == outcome);
     }

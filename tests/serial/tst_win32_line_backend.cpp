@@ -99,9 +99,8 @@ TEST_CASE("The line claims a COM port alone, sends within one deadline, and give
         port.script = row.script;
         const DCB own = port.state;
         const COMMTIMEOUTS ownTimeouts = port.timeouts;
-        SerialPortLine line = row.device.empty()
-            ? Win32Line(port.Environment())
-            : Win32Line(OneDevice {row.device}, port.Environment());
+        SerialPortLine line = Win32Line(port.Environment(),
+            row.device.empty() ? std::nullopt : std::optional(OneDevice {row.device}));
         const CycleEnd end = RunCycle(line, row.port);
         CHECK(end.message == row.message);
         CHECK(end.reason == row.reason);

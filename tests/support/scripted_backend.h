@@ -145,9 +145,8 @@ inline SerialPortLine ScriptedLine(BackendScript script, ScriptedBackend::Record
     LineClock clock {[&record] { return record.now; },
         [&record](std::chrono::milliseconds duration) { record.now += duration; }};
     auto backend = std::make_unique<ScriptedBackend>(std::move(script), record);
-    if (device)
-        return SerialPortLine(OneDevice {*device}, std::move(backend), std::move(clock));
-    return SerialPortLine(std::move(backend), std::move(clock));
+    return SerialPortLine(std::move(backend),
+        device ? std::optional(OneDevice {*device}) : std::nullopt, std::move(clock));
 }
 
 } // namespace ostrim::test

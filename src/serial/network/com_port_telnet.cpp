@@ -38,23 +38,14 @@ std::string Described(std::uint8_t command, std::uint32_t value)
     static constexpr const char *parities[] = {"?", "none", "odd", "even", "mark", "space"};
     static constexpr const char *stopSizes[] = {"?", "1", "2", "1.5"};
     static constexpr const char *controls[] = {"?", "none", "XON/XOFF", "hardware"};
-    switch (command) {
-    case SetParity:
-        if (value >= 1 && value <= 5)
-            return parities[value];
-        break;
-    case SetStopSize:
-        if (value >= 1 && value <= 3)
-            return stopSizes[value];
-        break;
-    case SetControl:
-        if (value >= 1 && value <= 3)
-            return controls[value];
-        break;
-    default:
-        break;
-    }
-    return std::to_string(value);
+    std::span<const char *const> names;
+    if (command == SetParity)
+        names = parities;
+    else if (command == SetStopSize)
+        names = stopSizes;
+    else if (command == SetControl)
+        names = controls;
+    return value >= 1 && value < names.size() ? names[value] : std::to_string(value);
 }
 
 } // namespace
@@ -110,21 +101,15 @@ void ComPortTelnet::Take(std::uint8_t byte, std::vector<std::uint8_t> &answer)
         Negotiate(m_verb, byte, answer);
         return;
     case Parse::Sub:
-        if (byte == Iac) {
+        if (byte == Iac)
             m_parse = Parse::SubCommand;
-        } else if (m_sub.size() < MaxSubnegotiation) {
-            m_sub.push_back(byte);
-        } else {
-            m_subTooLong = true;
-        }
+        else
+            KeepInSubnegotiation(byte);
         return;
     case Parse::SubCommand:
         if (byte == Iac) { // a doubled 0xFF inside the subnegotiation
             m_parse = Parse::Sub;
-            if (m_sub.size() < MaxSubnegotiation)
-                m_sub.push_back(Iac);
-            else
-                m_subTooLong = true;
+            KeepInSubnegotiation(Iac);
             return;
         }
         // SE ends it; any other command ends it too, and is then taken as the command it is.
@@ -136,6 +121,14 @@ void ComPortTelnet::Take(std::uint8_t byte, std::vector<std::uint8_t> &answer)
         }
         return;
     }
+}
+
+void ComPortTelnet::KeepInSubnegotiation(std::uint8_t byte)
+{
+    if (m_sub.size() < MaxSubnegotiation)
+        m_sub.push_back(byte);
+    else
+        m_subTooLong = true;
 }
 
 void ComPortTelnet::Negotiate(

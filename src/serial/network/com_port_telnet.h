@@ -72,6 +72,7 @@ private:
 
     void Take(std::uint8_t byte, std::vector<std::uint8_t> &answer);
     void Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t> &answer);
+    void KeepInSubnegotiation(std::uint8_t byte);
     void Subnegotiation();
     void Confirm(Setting &setting, std::span<const std::uint8_t> value);
     void Fail(std::string what);

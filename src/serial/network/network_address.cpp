@@ -1,5 +1,7 @@
 #include "serial/network/network_address.h"
 
+#include "runtime/readings.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -9,20 +11,12 @@ namespace {
 constexpr std::string_view Separator = "://";
 constexpr std::string_view Forms = "rfc2217://HOST:PORT or socket://HOST:PORT";
 
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
 std::optional<NetworkProtocol> ProtocolOf(std::string_view scheme)
 {
-    const std::string lower = Lower(scheme);
-    if (lower == "rfc2217")
+    const std::string upper = AsciiUppercase(scheme);
+    if (upper == "RFC2217")
         return NetworkProtocol::ComPortControl;
-    if (lower == "socket")
+    if (upper == "SOCKET")
         return NetworkProtocol::RawSocket;
     return std::nullopt;
 }
@@ -41,13 +35,11 @@ bool IsIpv6Character(unsigned char c)
 
 std::optional<std::uint16_t> PortNumber(std::string_view text)
 {
-    if (text.empty() || text.size() > 5
-        || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+    // At most five digits: "000080" is no port number.
+    const std::optional<int> number = text.size() <= 5 ? WholeNumber<int>(text) : std::nullopt;
+    if (!number || *number < 1 || *number > 65535)
         return std::nullopt;
-    const int number = std::stoi(std::string(text));
-    if (number < 1 || number > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(number);
+    return static_cast<std::uint16_t>(*number);
 }
 
 ParsedNetworkAddress Malformed(std::string_view text, const std::string &what)

@@ -106,7 +106,7 @@ std::unique_ptr<SerialLine> NetworkLineFor(const std::string &device)
     if (!parsed.address)
         throw ActionError(FailureKind::InvalidArgument, parsed.error);
     return std::make_unique<SerialPortLine>(
-        OneDevice {device}, std::make_unique<NetworkBackend>(*parsed.address));
+        std::make_unique<NetworkBackend>(*parsed.address), OneDevice {device});
 }
 
 } // namespace ostrim

@@ -1,7 +1,8 @@
 #include "serial/posix/console.h"
 
+#include "runtime/readings.h"
+
 #include <algorithm>
-#include <charconv>
 #include <optional>
 #include <sstream>
 
@@ -44,16 +45,15 @@ std::string ReadSmallFile(const std::filesystem::path &path)
 std::optional<dev_t> ReadDeviceNumber(const std::filesystem::path &devFile)
 {
     const std::string text = ReadSmallFile(devFile);
-    const char *const end = text.data() + text.size();
-    unsigned int major = 0;
-    unsigned int minor = 0;
-    const auto [afterMajor, majorError] = std::from_chars(text.data(), end, major);
-    if (majorError != std::errc {} || afterMajor == end || *afterMajor != ':')
+    const std::string_view line = std::string_view(text).substr(0, text.find('\n'));
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
         return std::nullopt;
-    const auto [afterMinor, minorError] = std::from_chars(afterMajor + 1, end, minor);
-    if (minorError != std::errc {} || (afterMinor != end && *afterMinor != '\n'))
+    const auto major = WholeNumber<unsigned int>(line.substr(0, colon));
+    const auto minor = WholeNumber<unsigned int>(line.substr(colon + 1));
+    if (!major || !minor)
         return std::nullopt;
-    return ::makedev(major, minor);
+    return ::makedev(*major, *minor);
 }
 
 // The device numbers of the consoles that console/active names.

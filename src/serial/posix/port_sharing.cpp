@@ -1,6 +1,7 @@
 #include "serial/posix/port_sharing.h"
 
 #include "runtime/message_text.h"
+#include "runtime/readings.h"
 
 #include <algorithm>
 #include <array>
@@ -29,16 +30,9 @@ namespace fs = std::filesystem;
 constexpr std::size_t lockFileReadLimit = 4096;
 
 // A lock file's pid ends at the end of its line, so LF is no blank here.
-bool IsBlankWithinLine(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 std::string_view SkipBlanks(std::string_view text)
 {
-    while (!text.empty() && IsBlankWithinLine(text.front()))
-        text.remove_prefix(1);
-    return text;
+    return text.substr(std::min(text.find_first_not_of(" \t\r"), text.size()));
 }
 
 std::optional<int> AsciiPid(std::string_view text)
@@ -111,12 +105,15 @@ std::vector<std::string> LockFileNamesOf(const std::string &devicePath, bool pat
 
 std::optional<int> NumericName(const fs::path &path)
 {
-    const std::string name = path.filename().string();
-    int number = 0;
-    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
-    if (error != std::errc() || end != name.data() + name.size() || number <= 0)
-        return std::nullopt;
-    return number;
+    const std::optional<int> number = WholeNumber<int>(path.filename().string());
+    return number && *number > 0 ? number : std::nullopt;
+}
+
+// Whether a process with this pid exists, including one we may not signal. Never true for pids
+// <= 0, which kill() would take for process groups.
+bool IsRunning(int pid)
+{
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 bool IsOtherProcess(int pid)
@@ -226,11 +223,6 @@ std::optional<int> PidInLockFile(std::string_view contents)
     if (const std::optional<int> pid = AsciiPid(contents))
         return pid;
     return BinaryPid(contents);
-}
-
-bool IsRunning(int pid)
-{
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 std::optional<int> LockFileOwner(

@@ -43,10 +43,6 @@ std::vector<std::filesystem::path> LockFilesOf(const std::string &devicePath,
 // garbled contents.
 std::optional<int> PidInLockFile(std::string_view contents);
 
-// Whether a process with this pid exists, including one we may not signal. Never true for pids
-// <= 0, which kill() would take for process groups.
-bool IsRunning(int pid);
-
 // The live process named by a UUCP lock file of this device, if any. A stale lock (dead pid), an
 // unreadable or garbled one, pid <= 0 or our own pid does not block. Where there is no lock file
 // a call is one lstat in each folder: about 2 µs on disk, 4 µs on tmpfs, which keeps no record of

@@ -34,11 +34,8 @@ constexpr std::array<std::pair<int, speed_t>, 18> speeds {
 
 std::optional<speed_t> SpeedOf(int baudRate)
 {
-    for (const auto &[rate, speed] : speeds) {
-        if (rate == baudRate)
-            return speed;
-    }
-    return std::nullopt;
+    const auto found = std::ranges::find(speeds, baudRate, &std::pair<int, speed_t>::first);
+    return found != speeds.end() ? std::optional(found->second) : std::nullopt;
 }
 
 // By data bits from 5, and in Parity's order.
@@ -136,31 +133,19 @@ bool IsDisconnection(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
 
-} // namespace
-
-int SystemPendingOutput(int handle)
-{
-    int pending = 0;
-    return ::ioctl(handle, TIOCOUTQ, &pending) == 0 ? pending : -1;
-}
-
-int SystemDrain(int handle)
-{
-    return ::tcdrain(handle);
-}
-
-int SystemDiscardOutput(int handle)
-{
-    return ::tcflush(handle, TCOFLUSH);
-}
-
-namespace {
-
 [[noreturn]] void Fail(const std::string &what, int number,
     FailureReason reason = FailureReason::Other, const std::string &group = {})
 {
     throw LineFailure {what, number, reason, group};
 }
+
+[[noreturn]] void FailWith(const std::string &what, int error)
+{
+    Fail(what + ": " + std::strerror(error), error);
+}
+
+constexpr const char *disconnectedAfterHandover
+    = "was disconnected after the frame was handed over; it may not have been sent completely";
 
 std::string Refused(const LineSettings &settings)
 {
@@ -206,16 +191,12 @@ public:
     void Configure(const LineSettings &settings) override
     {
         TerminalSettings saved;
-        if (m_environment.driver.readSettings(m_handle, saved) != 0) {
-            const int error = errno;
-            Fail(std::string("cannot be read: ") + std::strerror(error), error);
-        }
+        if (m_environment.driver.readSettings(m_handle, saved) != 0)
+            FailWith("cannot be read", errno);
         m_saved = saved;
         const TerminalSettings asked = RawSettings(saved, settings);
-        if (m_environment.driver.applySettings(m_handle, asked) != 0) {
-            const int error = errno;
-            Fail(Refused(settings) + ": " + std::strerror(error), error);
-        }
+        if (m_environment.driver.applySettings(m_handle, asked) != 0)
+            FailWith(Refused(settings), errno);
         // TCSETS2 succeeds when the driver took any part of the settings; only reading them back
         // tells whether the board will be spoken to as asked.
         TerminalSettings held;
@@ -246,14 +227,13 @@ public:
                 ::poll(&writable, 1, static_cast<int>(left.count()));
                 continue;
             }
-            if (IsDisconnection(error) && sent == 0)
-                Fail("was disconnected before the frame was sent", error);
             if (IsDisconnection(error)) {
-                Fail("was disconnected while the frame was written; it may not have been sent "
-                     "completely",
+                Fail(sent == 0 ? "was disconnected before the frame was sent"
+                               : "was disconnected while the frame was written; it may not have "
+                                 "been sent completely",
                     error);
             }
-            Fail(std::string("could not be written: ") + std::strerror(error), error);
+            FailWith("could not be written", error);
         }
         return {sent, false};
     }
@@ -261,22 +241,16 @@ public:
     std::optional<std::size_t> Queued() override
     {
         const int pending = m_environment.driver.pendingOutput(m_handle);
-        if (pending < 0) {
-            Fail("was disconnected after the frame was handed over; it may not have been sent "
-                 "completely",
-                errno);
-        }
+        if (pending < 0)
+            Fail(disconnectedAfterHandover, errno);
         return static_cast<std::size_t>(pending);
     }
 
     // The queue is empty; this waits only for the last character to leave the transmitter.
     void Drain(std::size_t, std::chrono::milliseconds) override
     {
-        if (m_environment.driver.drain(m_handle) != 0) {
-            Fail("was disconnected after the frame was handed over; it may not have been sent "
-                 "completely",
-                errno);
-        }
+        if (m_environment.driver.drain(m_handle) != 0)
+            Fail(disconnectedAfterHandover, errno);
     }
 
     void Discard() override { m_environment.driver.discardOutput(m_handle); }
@@ -297,13 +271,11 @@ private:
     // place within the microseconds to the open, and root can write to the console anyway.
     void CheckBeforeOpening(const LineSettings &settings)
     {
-        const std::string &device = m_device;
         const std::vector<dev_t> consoles = m_consoles.Current();
         struct stat status = {};
-        if (::lstat(device.c_str(), &status) != 0)
-            Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
-        const bool isLink = S_ISLNK(status.st_mode);
-        if (isLink && ::stat(device.c_str(), &status) != 0)
+        const bool found = ::lstat(m_device.c_str(), &status) == 0;
+        const bool isLink = found && S_ISLNK(status.st_mode);
+        if (!found || (isLink && ::stat(m_device.c_str(), &status) != 0))
             Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
         if (!S_ISCHR(status.st_mode) || !IsSerialPortDevice(status.st_rdev))
             Fail("is not a serial device", ENOTTY);
@@ -312,7 +284,8 @@ private:
                 NoUsablePort(ListedPorts(consoles)) ? FailureReason::OnlyConsoles
                                                     : FailureReason::Console);
         }
-        if (const std::optional<int> holder = LockFileOwner(device, m_environment.sharing, isLink))
+        if (const std::optional<int> holder
+            = LockFileOwner(m_device, m_environment.sharing, isLink))
             FailInUse(holder);
 
         if (!SpeedOf(settings.baudRate))
@@ -321,7 +294,6 @@ private:
             Fail(Refused(settings) + ": 1.5 stop bits exist only with 5 data bits", EINVAL);
     }
 
-    // A line on one device has no list to choose from.
     std::vector<PortDetails> ListedPorts(const std::vector<dev_t> &consoles) const
     {
         return MatchPortDetails(m_ports ? m_ports() : std::vector<std::string> {}, {},
@@ -345,7 +317,7 @@ private:
         case EBUSY: // another program claimed the terminal with TIOCEXCL
             FailInUse(OpenerOf(m_device, m_environment.sharing));
         default:
-            Fail(std::string("cannot be opened: ") + std::strerror(error), error);
+            FailWith("cannot be opened", error);
         }
     }
 
@@ -387,9 +359,12 @@ private:
             CloseUnclaimed();
             FailInUse(holder);
         }
+        // A claim that failed half-way leaves nothing of ours behind.
         if (::ioctl(m_handle, TIOCEXCL) != 0) {
             const int error = errno;
-            AbandonAndFail(std::string("cannot be claimed: ") + std::strerror(error), error);
+            Discard();
+            GiveBackAndClose();
+            FailWith("cannot be claimed", error);
         }
     }
 
@@ -402,14 +377,6 @@ private:
     [[noreturn]] void CloseUnclaimedAndFail(const std::string &what, int number)
     {
         CloseUnclaimed();
-        Fail(what, number);
-    }
-
-    // A claim that failed half-way leaves nothing of ours behind.
-    [[noreturn]] void AbandonAndFail(const std::string &what, int number)
-    {
-        Discard();
-        GiveBackAndClose();
         Fail(what, number);
     }
 
@@ -443,18 +410,29 @@ private:
 
 } // namespace
 
-SerialPortLine PosixLine(PortList ports, LineEnvironment environment)
+int SystemPendingOutput(int handle)
 {
-    const LineClock clock = environment.clock;
-    return SerialPortLine(
-        std::make_unique<PosixLineBackend>(std::move(ports), std::move(environment)), clock);
+    int pending = 0;
+    return ::ioctl(handle, TIOCOUTQ, &pending) == 0 ? pending : -1;
 }
 
-SerialPortLine PosixLine(OneDevice device, LineEnvironment environment)
+int SystemDrain(int handle)
+{
+    return ::tcdrain(handle);
+}
+
+int SystemDiscardOutput(int handle)
+{
+    return ::tcflush(handle, TCOFLUSH);
+}
+
+SerialPortLine PosixLine(
+    PortList ports, LineEnvironment environment, std::optional<OneDevice> device)
 {
     const LineClock clock = environment.clock;
-    return SerialPortLine(std::move(device),
-        std::make_unique<PosixLineBackend>(PortList {}, std::move(environment)), clock);
+    return SerialPortLine(std::make_unique<PosixLineBackend>(
+                              device ? PortList {} : std::move(ports), std::move(environment)),
+        std::move(device), clock);
 }
 
 } // namespace ostrim

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
-
 namespace ostrim {
 
 // Bytes still waiting in the system's output queue of an open port; -1 with errno set when it
@@ -50,7 +48,8 @@ struct LineEnvironment
 // port is claimed for one open-write-close cycle only, and only when no other program holds it (a
 // UUCP lock file, a flock, an exclusive open) and it is not the system's console. Nothing is
 // written to disk: no lock file of our own, since a flock and TIOCEXCL claim the port without one.
-SerialPortLine PosixLine(PortList ports = SystemPortList {}, LineEnvironment environment = {});
-SerialPortLine PosixLine(OneDevice device, LineEnvironment environment = {});
+// A line on one device has no list to choose from: the ports are not consulted.
+SerialPortLine PosixLine(PortList ports = SystemPortList {}, LineEnvironment environment = {},
+    std::optional<OneDevice> device = std::nullopt);
 
 } // namespace ostrim

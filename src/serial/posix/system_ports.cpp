@@ -75,15 +75,6 @@ bool NaturalLess(const std::string &a, const std::string &b)
     return x.size() < y.size() || (x.size() == y.size() && a < b);
 }
 
-bool TtySHasUart(const std::string &devicePath, const std::filesystem::path &sysClassTty)
-{
-    std::ifstream type(sysClassTty / BaseName(devicePath) / "type");
-    std::string value;
-    if (!(type >> value))
-        return true; // no way to tell; better listed than hidden
-    return value != "0";
-}
-
 std::vector<std::string> OrderSerialPorts(
     std::vector<std::string> devicePaths, const std::function<bool(const std::string &)> &hasUart)
 {
@@ -99,6 +90,16 @@ std::vector<std::string> OrderSerialPorts(
 }
 
 namespace {
+
+// Whether sysfs says there is a UART behind a ttyS node.
+bool TtySHasUart(const std::string &devicePath, const std::filesystem::path &sysClassTty)
+{
+    std::ifstream type(sysClassTty / BaseName(devicePath) / "type");
+    std::string value;
+    if (!(type >> value))
+        return true; // no way to tell; better listed than hidden
+    return value != "0";
+}
 
 std::string FirstLine(const std::filesystem::path &file)
 {

@@ -31,10 +31,6 @@ struct DevicePlaces
 std::vector<std::string> OrderSerialPorts(
     std::vector<std::string> devicePaths, const std::function<bool(const std::string &)> &hasUart);
 
-// Whether sysfs says there is a UART behind a ttyS node.
-bool TtySHasUart(
-    const std::string &devicePath, const std::filesystem::path &sysClassTty = "/sys/class/tty");
-
 // Every serial device the system reports, with what it tells of each, in no particular order.
 std::vector<PortDetails> ReportedSerialPorts(
     const std::filesystem::path &sysClassTty = "/sys/class/tty");

@@ -12,32 +12,20 @@ namespace {
 static_assert(std::tuple_size_v<decltype(TerminalSettings::c_cc)> == NCCS,
     "TerminalSettings holds as many control characters as the kernel's termios2");
 
-TerminalSettings FromKernel(const termios2 &kernel)
+// Either way between the kernel's struct and ours, whose fields have the same names.
+template<typename To, typename From>
+To Converted(const From &from)
 {
-    TerminalSettings settings;
-    settings.c_iflag = kernel.c_iflag;
-    settings.c_oflag = kernel.c_oflag;
-    settings.c_cflag = kernel.c_cflag;
-    settings.c_lflag = kernel.c_lflag;
-    settings.c_line = kernel.c_line;
-    std::copy(std::begin(kernel.c_cc), std::end(kernel.c_cc), settings.c_cc.begin());
-    settings.c_ispeed = kernel.c_ispeed;
-    settings.c_ospeed = kernel.c_ospeed;
-    return settings;
-}
-
-termios2 ToKernel(const TerminalSettings &settings)
-{
-    termios2 kernel {};
-    kernel.c_iflag = settings.c_iflag;
-    kernel.c_oflag = settings.c_oflag;
-    kernel.c_cflag = settings.c_cflag;
-    kernel.c_lflag = settings.c_lflag;
-    kernel.c_line = settings.c_line;
-    std::copy(settings.c_cc.begin(), settings.c_cc.end(), std::begin(kernel.c_cc));
-    kernel.c_ispeed = settings.c_ispeed;
-    kernel.c_ospeed = settings.c_ospeed;
-    return kernel;
+    To to {};
+    to.c_iflag = from.c_iflag;
+    to.c_oflag = from.c_oflag;
+    to.c_cflag = from.c_cflag;
+    to.c_lflag = from.c_lflag;
+    to.c_line = from.c_line;
+    std::copy(std::begin(from.c_cc), std::end(from.c_cc), std::begin(to.c_cc));
+    to.c_ispeed = from.c_ispeed;
+    to.c_ospeed = from.c_ospeed;
+    return to;
 }
 
 } // namespace
@@ -47,13 +35,13 @@ int ReadTerminalSettings(int handle, TerminalSettings &settings)
     termios2 kernel {};
     if (::ioctl(handle, TCGETS2, &kernel) != 0)
         return -1;
-    settings = FromKernel(kernel);
+    settings = Converted<TerminalSettings>(kernel);
     return 0;
 }
 
 int ApplyTerminalSettings(int handle, const TerminalSettings &settings)
 {
-    const termios2 kernel = ToKernel(settings);
+    const auto kernel = Converted<termios2>(settings);
     return ::ioctl(handle, TCSETS2, &kernel);
 }
 

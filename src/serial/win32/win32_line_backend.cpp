@@ -102,42 +102,6 @@ DWORD Milliseconds(std::chrono::milliseconds duration)
     return static_cast<DWORD>(std::max<long long>(duration.count(), 0));
 }
 
-} // namespace
-
-HANDLE SystemOpenPort(const std::wstring &path)
-{
-    return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OVERLAPPED, nullptr);
-}
-
-BoundedWrite SystemWriteWithin(
-    HANDLE port, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit)
-{
-    auto request = std::make_unique<PendingWrite>(bytes);
-    if (!request->overlapped.hEvent)
-        return {0, ::GetLastError(), false};
-    DWORD written = 0;
-    // Done at once, the count comes with the call: Wine does not always put it in the block.
-    if (::WriteFile(port, request->data.data(), static_cast<DWORD>(request->data.size()), &written,
-            &request->overlapped))
-        return {written, ERROR_SUCCESS, false};
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_IO_PENDING)
-        return {0, error, false};
-    if (::WaitForSingleObject(request->overlapped.hEvent, Milliseconds(limit)) == WAIT_OBJECT_0) {
-        if (::GetOverlappedResult(port, &request->overlapped, &written, FALSE))
-            return {written, ERROR_SUCCESS, false};
-        return {written, ::GetLastError(), false};
-    }
-    ::CancelIoEx(port, &request->overlapped);
-    if (::WaitForSingleObject(request->overlapped.hEvent, Milliseconds(withdrawalWait))
-        != WAIT_OBJECT_0)
-        static_cast<void>(request.release());
-    return {0, ERROR_TIMEOUT, true};
-}
-
-namespace {
-
 [[noreturn]] void Fail(const std::string &what, DWORD error,
     FailureReason reason = FailureReason::Other,
     LineFailure::Named named = LineFailure::Named::Port)
@@ -175,12 +139,10 @@ public:
     void Open(const std::string &device, const LineSettings &, std::chrono::milliseconds) override
     {
         // The device namespace's own name: plain "COM10" and above name no device.
-        const HANDLE handle
+        m_handle
             = m_environment.driver.open(L"\\\\.\\" + std::wstring(device.begin(), device.end()));
-        if (handle != INVALID_HANDLE_VALUE) {
-            m_handle = handle;
+        if (m_handle != INVALID_HANDLE_VALUE)
             return;
-        }
         const DWORD error = ::GetLastError();
         switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -295,17 +257,43 @@ private:
 
 } // namespace
 
-SerialPortLine Win32Line(Win32LineEnvironment environment)
+HANDLE SystemOpenPort(const std::wstring &path)
 {
-    const LineClock clock = environment.clock;
-    return SerialPortLine(std::make_unique<Win32LineBackend>(std::move(environment)), clock);
+    return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-SerialPortLine Win32Line(OneDevice device, Win32LineEnvironment environment)
+BoundedWrite SystemWriteWithin(
+    HANDLE port, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit)
+{
+    auto request = std::make_unique<PendingWrite>(bytes);
+    if (!request->overlapped.hEvent)
+        return {0, ::GetLastError(), false};
+    DWORD written = 0;
+    // Done at once, the count comes with the call: Wine does not always put it in the block.
+    if (::WriteFile(port, request->data.data(), static_cast<DWORD>(request->data.size()), &written,
+            &request->overlapped))
+        return {written, ERROR_SUCCESS, false};
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_IO_PENDING)
+        return {0, error, false};
+    if (::WaitForSingleObject(request->overlapped.hEvent, Milliseconds(limit)) == WAIT_OBJECT_0) {
+        if (::GetOverlappedResult(port, &request->overlapped, &written, FALSE))
+            return {written, ERROR_SUCCESS, false};
+        return {written, ::GetLastError(), false};
+    }
+    ::CancelIoEx(port, &request->overlapped);
+    if (::WaitForSingleObject(request->overlapped.hEvent, Milliseconds(withdrawalWait))
+        != WAIT_OBJECT_0)
+        static_cast<void>(request.release());
+    return {0, ERROR_TIMEOUT, true};
+}
+
+SerialPortLine Win32Line(Win32LineEnvironment environment, std::optional<OneDevice> device)
 {
     const LineClock clock = environment.clock;
     return SerialPortLine(
-        std::move(device), std::make_unique<Win32LineBackend>(std::move(environment)), clock);
+        std::make_unique<Win32LineBackend>(std::move(environment)), std::move(device), clock);
 }
 
 } // namespace ostrim

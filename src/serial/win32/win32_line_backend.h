@@ -57,7 +57,7 @@ struct Win32LineEnvironment
 };
 
 // A line on the COM ports, or on that one port whatever port number it is given.
-SerialPortLine Win32Line(Win32LineEnvironment environment = {});
-SerialPortLine Win32Line(OneDevice device, Win32LineEnvironment environment = {});
+SerialPortLine Win32Line(
+    Win32LineEnvironment environment = {}, std::optional<OneDevice> device = std::nullopt);
 
 } // namespace ostrim

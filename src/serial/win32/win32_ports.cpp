@@ -1,10 +1,9 @@
 #include "serial/win32/win32_ports.h"
 
 #include "runtime/message_text.h"
+#include "runtime/readings.h"
 #include "serial/win32/win32_text.h"
 
-#include <algorithm>
-#include <charconv>
 #include <map>
 
 #include <windows.h>
@@ -31,20 +30,7 @@ std::optional<std::uint16_t> HexAfter(std::string_view id, std::string_view tag)
     const std::size_t at = id.find(tag);
     if (at == std::string_view::npos || id.size() < at + tag.size() + 4)
         return std::nullopt;
-    const std::string_view digits = id.substr(at + tag.size(), 4);
-    std::uint16_t value = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + 4, value, 16);
-    if (result.ec != std::errc {} || result.ptr != digits.data() + 4)
-        return std::nullopt;
-    return value;
-}
-
-std::string Uppercase(std::string text)
-{
-    std::ranges::transform(text, text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    });
-    return text;
+    return WholeNumber<std::uint16_t>(id.substr(at + tag.size(), 4), 16);
 }
 
 // Windows adds the port's name to the friendly name; shown beside the name, it would say it twice.
@@ -52,7 +38,7 @@ std::string WithoutPortName(std::string friendlyName, const std::string &portNam
 {
     const std::string suffix = " (" + portName + ")";
     if (friendlyName.size() >= suffix.size()
-        && Uppercase(friendlyName.substr(friendlyName.size() - suffix.size())) == suffix)
+        && AsciiUppercase(friendlyName.substr(friendlyName.size() - suffix.size())) == suffix)
         friendlyName.resize(friendlyName.size() - suffix.size());
     return friendlyName;
 }
@@ -62,7 +48,7 @@ void TakeDevice(PortDetails &port, const Win32DeviceRecord &device)
     port.description = WithoutPortName(device.friendlyName, port.device);
     port.manufacturer = device.manufacturer;
     for (const std::string &id : device.hardwareIds) {
-        const std::string upper = Uppercase(id);
+        const std::string upper = AsciiUppercase(id);
         const auto vendor = HexAfter(upper, "VID_");
         const auto product = HexAfter(upper, "PID_");
         if (vendor && product) {
@@ -172,17 +158,13 @@ std::vector<std::string> SerialCommNames()
 
 std::optional<int> ComNumber(std::string_view name)
 {
-    if (name.size() < 4 || Uppercase(std::string(name.substr(0, 3))) != "COM")
+    if (name.size() < 4 || AsciiUppercase(name.substr(0, 3)) != "COM")
         return std::nullopt;
     const std::string_view digits = name.substr(3);
     if (digits.front() == '0')
         return std::nullopt;
-    int number = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (result.ec != std::errc {} || result.ptr != digits.data() + digits.size()
-        || number > highestComNumber)
-        return std::nullopt;
-    return number;
+    const std::optional<int> number = WholeNumber<int>(digits);
+    return number && *number <= highestComNumber ? number : std::nullopt;
 }
 
 std::optional<int> ComDeviceNumber(std::string_view name)
@@ -216,14 +198,9 @@ std::vector<PortDetails> Win32Ports(const Win32PortRecord &record)
     return ordered;
 }
 
-Win32PortRecord ReadWin32PortRecord()
-{
-    return {SerialCommNames(), PlugAndPlayPorts()};
-}
-
 std::vector<PortDetails> SystemWin32Ports()
 {
-    return Win32Ports(ReadWin32PortRecord());
+    return Win32Ports({SerialCommNames(), PlugAndPlayPorts()});
 }
 
 std::string Win32PortsSummary(const std::vector<PortDetails> &ports)

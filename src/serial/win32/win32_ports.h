@@ -37,8 +37,7 @@ std::optional<int> ComDeviceNumber(std::string_view name);
 // the record knows them. Names that are not COMn cannot be opened as port n and are left out.
 std::vector<PortDetails> Win32Ports(const Win32PortRecord &record);
 
-// The record as this system gives it now.
-Win32PortRecord ReadWin32PortRecord();
+// The ports as this system gives them now.
 std::vector<PortDetails> SystemWin32Ports();
 
 // For a port that does not exist: "This system has 2 serial ports: COM1, COM3 (USB Serial Port)".
