@@ -39,6 +39,7 @@ TEST_CASE("Port names: COMn from 1 to 255 and nothing else")
         {"COM256", "none"},
         {"COM0", "none"},
         {"COM01", "none"},
+        {"COM-5", "none"},
         {"COM", "none"},
         {"COM3x", "none"},
         {"LPT1", "none"},

@@ -164,7 +164,7 @@ std::optional<int> ComNumber(std::string_view name)
     if (digits.front() == '0')
         return std::nullopt;
     const std::optional<int> number = WholeNumber<int>(digits);
-    return number && *number <= highestComNumber ? number : std::nullopt;
+    return number && *number >= 1 && *number <= highestComNumber ? number : std::nullopt;
 }
 
 std::optional<int> ComDeviceNumber(std::string_view name)
