@@ -70,7 +70,8 @@ struct ScriptedPort
     std::string log;
     DCB state = LeftByAnother();
     COMMTIMEOUTS timeouts {5, 6, 7, 8, 9};
-    SerialPortLine::Clock::time_point now = SerialPortLine::Clock::time_point {} + std::chrono::hours(1);
+    SerialPortLine::Clock::time_point now
+        = SerialPortLine::Clock::time_point {} + std::chrono::hours(1);
     SerialPortLine::Clock::time_point emptied {};
     SerialPortLine::Clock::time_point released {};
     const HANDLE handle = reinterpret_cast<HANDLE>(0x1234);
