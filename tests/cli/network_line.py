@@ -49,20 +49,9 @@ class FarEnd:
         self.master, self.slave = pty.openpty()
         self.path = os.ttyname(self.slave)
         self.data, self.settings = b"", None
-        self.ahead = threading.Event()  # set once the reader runs ahead of ser2net
-        self.started = threading.Event()
         threading.Thread(target=self._read, daemon=True).start()
-        self.started.wait()
 
     def _read(self):
-        # Ahead of everything else on a busy machine where allowed (ser2net runs at the lowest
-        # priority): a pseudo-terminal's unread bytes go when ser2net ends the session.
-        try:
-            os.setpriority(os.PRIO_PROCESS, threading.get_native_id(), -10)
-            self.ahead.set()
-        except OSError:
-            pass
-        self.started.set()
         while True:
             select.select([self.master], [], [])
             if self.settings is None:
@@ -191,17 +180,42 @@ def broken_server_rows():
     ]
 
 
+# ser2net empties the far port's queues as it ends a session. A pseudo-terminal counts nothing as
+# queued, yet loses what the kernel has not yet passed to its other side, so on a busy machine a
+# frame ser2net wrote may never arrive. A real port sends what it holds first.
+LOST_BY_THE_TERMINAL_TRIES = 5
+
+
 def ser2net_rows(ostrim, check, folder, far_end):
-    ser2net, port = start_ser2net(folder, far_end.path, lowest_priority=True)
+    written = os.path.join(folder, "written")
+    open(written, "wb").close()
+    ser2net, port = start_ser2net(folder, far_end.path, trace=written)
     rows = 0
+
+    def press(arguments):
+        """ostrim's outcome, what arrived, and what ser2net wrote to the far port meanwhile."""
+        before = os.path.getsize(written)
+        outcome = ostrim("--device", f"rfc2217://127.0.0.1:{port}", *arguments)
+        arrived = far_end.take(2)
+        with open(written, "rb") as trace:
+            trace.seek(before)
+            return outcome, arrived, trace.read().hex(" ")
+
     try:
-        address = f"rfc2217://127.0.0.1:{port}"
         for name, arguments, frame in [
                 ("rfc2217: 07 A0 at 2400 8N1", SEND, "07 a0"),
                 ("rfc2217: address 255 all on, FF doubled on the way", ["--address", "255", "--on",
                                                                         "1,2,3,4"], "ff f0")]:
-            check(name, ostrim("--device", address, *arguments), (0, ""))
-            check(f"{name}: at the far port", far_end.take(2), (frame, "2400 N81"))
+            for _ in range(LOST_BY_THE_TERMINAL_TRIES):
+                outcome, arrived, wrote = press(arguments)
+                if (outcome, arrived[0], wrote) != ((0, ""), "nothing", frame):
+                    break
+            else:
+                print(f"skipped {name}: each time ser2net wrote the frame to the far port, and the "
+                      "pseudo-terminal lost it as ser2net ended the session")
+                continue
+            check(name, outcome, (0, ""))
+            check(f"{name}: at the far port", arrived, (frame, "2400 N81"))
             rows += 1
     finally:
         ser2net.terminate()
@@ -210,16 +224,7 @@ def ser2net_rows(ostrim, check, folder, far_end):
 
 
 def network_rows(ostrim, check, folder):
-    rows = 0
-    far_end = FarEnd()
-    if far_end.ahead.is_set():
-        rows += ser2net_rows(ostrim, check, folder, far_end)
-    else:
-        # ser2net empties the far port's queues as it ends a session, which on a pseudo-terminal
-        # are the bytes the far end has not read yet: on a busy machine a reader at no higher
-        # priority than anything else may lose a frame that was sent.
-        print("skipped the ser2net rows: the far end cannot be put ahead of ser2net here "
-              "(raising a priority needs root)")
+    rows = ser2net_rows(ostrim, check, folder, FarEnd())
     accepter = OwnServer(raw_accepter)
     check("socket://: a raw accepter", ostrim("--device", f"socket://127.0.0.1:{accepter.port}",
                                               *SEND), (0, ""))

@@ -17,19 +17,18 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def start_ser2net(folder, device, lowest_priority=False):
-    """The server and its port, once it takes connections. lowest_priority: so that on a busy
-    machine a far end that reads each frame, and the settings it came at, does so before ser2net
-    goes on to end the session and put the port back."""
+def start_ser2net(folder, device, trace=None):
+    """The server and its port, once it takes connections. trace: a file to which ser2net appends
+    every byte it writes to the far port, as it writes it."""
     port = free_port()
     config = os.path.join(folder, "ser2net.yaml")
     with open(config, "w") as out:
         out.write(f"%YAML 1.1\n---\nconnection: &board\n"
                   f"  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
                   f"  connector: serialdev,{device},9600n81,local\n"
-                  f"  options:\n    mdns: false\n")
-    command = [SER2NET, "-n", "-c", config, "-P", os.path.join(folder, "pid")]
-    server = subprocess.Popen((["nice", "-n", "19"] if lowest_priority else []) + command,
+                  f"  options:\n    mdns: false\n"
+                  + (f"    trace-write: {trace}\n" if trace else ""))
+    server = subprocess.Popen([SER2NET, "-n", "-c", config, "-P", os.path.join(folder, "pid")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         try:
