@@ -129,3 +129,38 @@ TEST_CASE("While the port is held, the driver writes without a limit of its own"
     line.Close();
     CHECK(port.timeouts.WriteTotalTimeoutConstant == 9);
 }
+
+// The program only ever sends 2400 8N1, so every other framing is checked here, where a swapped
+// code would otherwise go unnoticed: the state handed to the driver, and the wire time of the
+// last bytes, which counts the parity and stop bits.
+TEST_CASE("Every framing is handed to the driver with its wire time")
+{
+    struct Row
+    {
+        std::string settings;
+        std::string handed;
+        std::chrono::microseconds twoBytesOnTheWire;
+    };
+    const Row rows[] {
+        {"2400,N,8,1", "2400 N81", 8334us},
+        {"9600,E,7,2", "9600 E72", 2292us},
+        {"300,O,6,1", "300 O61", 60000us},
+        {"1200,M,8,1", "1200 M81", 18334us},
+        {"4800,S,8,1", "4800 S81", 4584us},
+        {"110,N,5,1.5", "110 N51.5", 136364us},
+    };
+    for (const Row &row : rows) {
+        INFO(row.settings);
+        ScriptedPort port;
+        SerialPortLine line = Win32Line(port.Environment());
+        line.SetPortNumber(3);
+        line.SetSettings(row.settings);
+        line.Open();
+        line.Write(std::array<std::uint8_t, 2> {0x07, 0xA0});
+        line.Close();
+        CHECK(port.log.starts_with("open \\\\.\\COM3, set " + row.handed + " binary"));
+        const auto waited = port.released - port.emptied;
+        CHECK(waited >= row.twoBytesOnTheWire);
+        CHECK(waited < row.twoBytesOnTheWire + 2ms);
+    }
+}
