@@ -180,9 +180,9 @@ def broken_server_rows():
     ]
 
 
-# ser2net empties the far port's queues as it ends a session. A pseudo-terminal counts nothing as
-# queued, yet loses what the kernel has not yet passed to its other side, so on a busy machine a
-# frame ser2net wrote may never arrive. A real port sends what it holds first.
+# ser2net empties the far port's queues as it ends a session, once the port counts nothing still to
+# send. A real port counts its queue; a pseudo-terminal counts nothing, yet loses what the kernel
+# has not yet passed to its other side, so on a busy machine a frame ser2net wrote may never arrive.
 LOST_BY_THE_TERMINAL_TRIES = 5
 
 
