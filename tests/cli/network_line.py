@@ -20,7 +20,7 @@ import time
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from ser2net import SER2NET, free_port, start_ser2net  # noqa: E402
-from wine_ports import WINE, Checks, check_sandbox, settings  # noqa: E402
+from wine_ports import WINE, Checks, check_sandbox, settings, start_wine_services  # noqa: E402
 
 SEND = ["--address", "7", "--on", "1,3"]
 IAC, DONT, DO, SB, SE, COM_PORT = 255, 254, 253, 250, 240, 44
@@ -295,6 +295,7 @@ def main():
         sys.exit(77)
     if sys.argv[1] == "--wine":
         check_sandbox()
+        start_wine_services()
         ostrim = Program(wine_folder=sys.argv[2])
     else:
         ostrim = Program(program=sys.argv[1])

@@ -3,6 +3,7 @@
 Used only inside scripts/wine-sandbox.sh --driver, whose /dev has no serial device and whose
 devpts is its own: check_sandbox() refuses to go on anywhere else.
 """
+import atexit
 import glob
 import os
 import pty
@@ -37,12 +38,34 @@ def check_sandbox():
         fail("cannot make the Wine prefix")
 
 
+def wine_server():
+    return os.path.join(os.path.dirname(WINE), "wineserver")
+
+
 def stop_wine_server():
     if not WINE:
         return
-    server = os.path.join(os.path.dirname(WINE), "wineserver")
-    subprocess.run([server, "-k"], capture_output=True)
-    subprocess.run([server, "-w"], capture_output=True)
+    subprocess.run([wine_server(), "-k"], capture_output=True)
+    subprocess.run([wine_server(), "-w"], capture_output=True)
+
+
+def start_wine_services():
+    """One Wine server, and one start of Wine's own services, for all the programs a driver runs.
+
+    Debian's wineserver leaves as soon as its last program ends, so every program would start a
+    server and Wine's services anew, and whatever a service says would land in that program's
+    standard error: Wine 8's mount manager now and then crashes as it starts (an unhandled page
+    fault in ntoskrnl's IoCreateDevice), a line that no row expects from ostrim. Started once,
+    their output goes to a file in the prefix instead, and they stay until stop_wine_server(), or
+    a minute after the last program if the driver dies first."""
+    if subprocess.run([wine_server(), "-p60"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        fail("cannot start the Wine server")
+    atexit.register(stop_wine_server)
+    with open(os.path.join(PREFIX, "wine-services.log"), "w") as log:
+        if subprocess.run([WINE, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                          stdout=log, stderr=log).returncode != 0:
+            fail(f"cannot start Wine's services (see {log.name})")
 
 
 def com_links():
@@ -71,8 +94,8 @@ def map_ports(terminals):
     stop_wine_server()
     for name in com_links():
         os.remove(os.path.join(PREFIX, "dosdevices", name))
-    # Wine's mount manager makes the links again as the server starts.
-    wine("cmd", "/c", "exit")
+    # Wine's mount manager makes the links again as it starts.
+    start_wine_services()
     expected = {f"com{number}": name for number, (_, _, name) in terminals.items()}
     if com_links() != expected:
         fail(f"COM ports {com_links()}, not only the mapped {expected}")
