@@ -138,28 +138,6 @@ std::function<bool()> OpensTwinIn(const std::string &path, const std::string &mo
     };
 }
 
-// A node made outside devpts names a terminal by its number alone, and each devpts instance (a
-// container's, a Wine test's sandbox) numbers its own: who has that number open elsewhere, if any.
-std::optional<int> OpenerOfTheNumberElsewhere(const struct stat &terminal)
-{
-    std::error_code skipped;
-    const fs::directory_iterator end;
-    for (fs::directory_iterator process("/proc", skipped); process != end;
-         process.increment(skipped)) {
-        const std::string pid = process->path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        for (fs::directory_iterator file(process->path() / "fd", skipped); file != end;
-             file.increment(skipped)) {
-            struct stat opened = {};
-            if (::stat(file->path().c_str(), &opened) == 0 && S_ISCHR(opened.st_mode)
-                && opened.st_rdev == terminal.st_rdev && opened.st_dev != terminal.st_dev)
-                return std::stoi(pid);
-        }
-    }
-    return std::nullopt;
-}
-
 std::string Ascii10(int pid)
 {
     char text[16] = {};
@@ -519,7 +497,10 @@ TEST_CASE("The opener of a terminal is found on this system, whatever path reach
                 MESSAGE("skipped: may not make device nodes here");
                 continue;
             }
-            if (const std::optional<int> elsewhere = OpenerOfTheNumberElsewhere(info)) {
+            // A node outside devpts names a terminal by its number alone, and each devpts instance
+            // (a container's, a Wine test's sandbox) numbers its own: before our child opens it,
+            // any opener has that number open in another instance.
+            if (const std::optional<int> elsewhere = OpenerOf(asked)) {
                 MESSAGE("skipped: process " << *elsewhere << " has a terminal of the same number"
                                             << " open in another devpts instance");
                 continue;
