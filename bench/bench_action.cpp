@@ -13,6 +13,7 @@
 #include "serial/posix/posix_line_backend.h"
 #include "serial/posix/system_ports.h"
 #include "serial/posix/terminal_settings.h"
+#include "serial/posix/tty_driver.h"
 
 #include <algorithm>
 #include <atomic>
@@ -313,6 +314,32 @@ void ConsoleRead(benchmark::State &state)
         benchmark::DoNotOptimize(ostrim::ActiveConsoles());
 }
 
+// Whether the node is a port at all, by its tty driver: a press looks in the table it keeps, and
+// reads the kernel's afresh only for a device it does not know as a port.
+dev_t DeviceNumber(const std::string &path)
+{
+    struct stat status = {};
+    ::stat(path.c_str(), &status);
+    return status.st_rdev;
+}
+
+void DriverLook(benchmark::State &state)
+{
+    const PseudoTerminal board;
+    const dev_t device = DeviceNumber(board.devicePath());
+    ostrim::TtyDrivers drivers;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(drivers.IsSerialPort(device));
+}
+
+void DriverRead(benchmark::State &state)
+{
+    const PseudoTerminal board;
+    const dev_t device = DeviceNumber(board.devicePath());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ostrim::IsSerialPortDevice(device));
+}
+
 // As a press looks: in each distinct lock directory, under the name of a path that is no link.
 void LockFileCheck(benchmark::State &state)
 {
@@ -424,6 +451,8 @@ BENCHMARK(ClaimingTermiosFloor)->Apply(Repeated);
 BENCHMARK(PressBesideFloors)->Apply(Repeated);
 BENCHMARK(ConsoleLook)->Apply(Repeated);
 BENCHMARK(ConsoleRead)->Apply(Repeated);
+BENCHMARK(DriverLook)->Apply(Repeated);
+BENCHMARK(DriverRead)->Apply(Repeated);
 BENCHMARK(LockFileCheck)->Apply(Repeated);
 BENCHMARK(ListSystemPorts)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(PressWithPortList)
@@ -517,6 +546,9 @@ public:
             "checks         a look at the kept consoles %.2f us (reading them afresh %.1f us), "
             "the lock files %.1f us\n",
             Get("ConsoleLook"), Get("ConsoleRead"), Get("LockFileCheck"));
+        std::printf("               the node's tty driver in the kept table %.2f us (reading the "
+                    "kernel's table afresh %.1f us)\n",
+            Get("DriverLook"), Get("DriverRead"));
         std::printf("first press, list read in the background at show %9.1f us: %+.1f us against "
                     "a warm list (%.1f us); %.1f us with a cold list\n",
             background, background - warm, warm, cold);

@@ -1,8 +1,11 @@
 #include "pseudo_terminal.h"
 #include "serial/posix/tty_driver.h"
+#include "temporary_folder.h"
 
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <doctest.h>
 #include <sys/stat.h>
@@ -23,6 +26,14 @@ constexpr std::string_view drivers
       "pty_slave            /dev/pts      136 0-1048575 pty:slave\n"
       "pty_master           /dev/ptm      128 0-1048575 pty:master\n"
       "unknown              /dev/tty        4 1-63 console\n";
+
+// The same machine before its first USB adapter was plugged in and its driver loaded.
+std::string BeforeUsbSerial()
+{
+    std::string table(drivers);
+    const std::size_t line = table.find("usbserial");
+    return table.erase(line, table.find('\n', line) + 1 - line);
+}
 
 } // namespace
 
@@ -73,4 +84,42 @@ TEST_CASE("This machine's terminals that are no ports are told by their driver")
     struct stat status = {};
     REQUIRE(::stat(port.devicePath().c_str(), &status) == 0);
     CHECK(IsSerialPortDevice(status.st_rdev));
+}
+
+// The table is kept from one look to the next, as a line keeps it from press to press: what it
+// knows of one port must not make its neighbours ports, and a driver loaded since must be seen.
+TEST_CASE("A kept table judges every device as a fresh reading would")
+{
+    struct Look
+    {
+        std::string table; // as the kernel shows it at this look
+        unsigned int major;
+        unsigned int minor;
+        bool port;
+    };
+    struct Row
+    {
+        std::string_view name;
+        std::vector<Look> looks;
+    };
+    const std::string before = BeforeUsbSerial();
+    const std::string after(drivers);
+    const Row rows[] {
+        {"tty63 after ttyS0, of the same major: refused",
+            {{after, 4, 64, true}, {after, 4, 63, false}}},
+        {"past the serial range after ttyS0: refused",
+            {{after, 4, 64, true}, {after, 4, 112, false}}},
+        {"ttyUSB0 after its driver was loaded: a port",
+            {{before, 188, 0, false}, {after, 188, 0, true}}},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        const TemporaryFolder proc;
+        const std::filesystem::path table = proc.path() / "drivers";
+        TtyDrivers kept(table);
+        for (const Look &look : row.looks) {
+            std::ofstream(table) << look.table;
+            CHECK(kept.IsSerialPort(::makedev(look.major, look.minor)) == look.port);
+        }
+    }
 }

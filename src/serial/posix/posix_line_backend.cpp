@@ -271,14 +271,14 @@ private:
     // place within the microseconds to the open, and root can write to the console anyway.
     void CheckBeforeOpening(const LineSettings &settings)
     {
-        const std::vector<dev_t> consoles = m_consoles.Current();
         struct stat status = {};
         const bool found = ::lstat(m_device.c_str(), &status) == 0;
         const bool isLink = found && S_ISLNK(status.st_mode);
         if (!found || (isLink && ::stat(m_device.c_str(), &status) != 0))
             Fail("does not exist or was disconnected", ENOENT, FailureReason::Missing);
-        if (!S_ISCHR(status.st_mode) || !IsSerialPortDevice(status.st_rdev))
+        if (!S_ISCHR(status.st_mode) || !m_ttyDrivers.IsSerialPort(status.st_rdev))
             Fail("is not a serial device", ENOTTY);
+        const std::vector<dev_t> &consoles = m_consoles.Current();
         if (std::ranges::find(consoles, status.st_rdev) != consoles.end()) {
             Fail("is this system's console", EPERM,
                 NoUsablePort(ListedPorts(consoles)) ? FailureReason::OnlyConsoles
@@ -403,6 +403,7 @@ private:
     PortList m_ports;
     LineEnvironment m_environment;
     ConsoleWatch m_consoles {m_environment.sysClassTty};
+    TtyDrivers m_ttyDrivers;
     std::string m_device;
     int m_handle = -1;
     std::optional<TerminalSettings> m_saved; // the port's own, given back when it is released

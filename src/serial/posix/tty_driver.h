@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -18,5 +19,31 @@ bool IsSerialPortDevice(
 // The same, from the text of that table; where it is empty (no /proc), from the device numbers
 // that Linux fixes for the terminals that are no ports.
 bool IsSerialPortDeviceIn(dev_t device, std::string_view ttyDriversText);
+
+// One line of the table: the device numbers a driver answers for, and whether it drives ports.
+struct TtyDriverRange
+{
+    unsigned int major = 0;
+    unsigned int firstMinor = 0;
+    unsigned int lastMinor = 0;
+    bool drivesPorts = false;
+};
+
+// The same judgement, with the table kept between looks: reading it costs more than the rest of a
+// press. The terminals that are no ports have device numbers that the kernel fixes, so numbers
+// once found to be a port's stay a port's while the program runs, and are judged without reading
+// again. Any other device is judged by the table afresh, which then sees a driver loaded since (an
+// adapter's module is loaded when the first one is plugged in).
+class TtyDrivers
+{
+public:
+    explicit TtyDrivers(std::filesystem::path table = "/proc/tty/drivers");
+
+    bool IsSerialPort(dev_t device);
+
+private:
+    std::filesystem::path m_table;
+    std::vector<TtyDriverRange> m_kept; // the table as last read
+};
 
 } // namespace ostrim
