@@ -1,5 +1,6 @@
 #include "cli/posix_command_system.h"
 
+#include "serial/failure_advice.h"
 #include "serial/port_details.h"
 
 #include <iostream>
@@ -13,7 +14,9 @@ CommandSystem PosixCommandSystem(PortList ports, PortListing listing, LineEnviro
                               std::optional<OneDevice> device) {
             return PosixLine(ports, environment, std::move(device));
         }),
-        [listing = std::move(listing)] { return PortListText(listing(), noSerialPortText); },
+        [listing = std::move(listing)] {
+            return PortListText(listing(), noSerialPortText, shellWords.deviceServer);
+        },
     };
 }
 

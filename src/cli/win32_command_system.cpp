@@ -1,5 +1,6 @@
 #include "cli/win32_command_system.h"
 
+#include "serial/failure_advice.h"
 #include "serial/win32/win32_ports.h"
 #include "serial/win32/win32_text.h"
 
@@ -98,7 +99,7 @@ CommandSystem Win32CommandSystem(Win32LineEnvironment environment)
         NetworkOrPortLine([environment](std::optional<OneDevice> device) {
             return Win32Line(environment, std::move(device));
         }),
-        [ports = environment.ports] { return Win32PortListText(ports()); },
+        [ports = environment.ports] { return Win32PortListText(ports(), shellWords.deviceServer); },
     };
 }
 

@@ -1,7 +1,5 @@
 #include "serial/failure_advice.h"
 
-#include "serial/port_details.h"
-
 namespace ostrim {
 namespace {
 
@@ -15,7 +13,7 @@ std::string Advice(const ActionError &failure, const FaceWords &words)
     case FailureReason::Console:
         return "Ostrim does not write to the console. " + std::string(words.otherPort);
     case FailureReason::OnlyConsoles:
-        return std::string(noUsablePortText);
+        return std::string(noUsablePortText) + " " + std::string(words.deviceServer);
     case FailureReason::Timeout:
         return "Check the cable and the device's flow control.";
     case FailureReason::Missing:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/action_error.h"
+#include "serial/port_details.h"
 
 #include <optional>
 #include <string>
@@ -14,13 +15,15 @@ struct FaceWords
 {
     std::string_view closeHolder; // the port is in use
     std::string_view otherPort; // the port is the console
+    std::string_view deviceServer; // no port here can be used: the way to a device server
 };
 
 // What a window's user is told to do: they press a button to try again.
-inline constexpr FaceWords windowWords {"Close it and press again.", "Enter another port."};
+inline constexpr FaceWords windowWords {
+    "Close it and press again.", "Enter another port.", windowDeviceServerText};
 // What a shell's user is told to do: there is no button to press again.
-inline constexpr FaceWords shellWords {
-    "Close it and try again.", "Choose another port: ostrim --list-ports lists them."};
+inline constexpr FaceWords shellWords {"Close it and try again.",
+    "Choose another port: ostrim --list-ports lists them.", shellDeviceServerText};
 
 // What only this system's users can do about a failure, whatever face they use; empty where this
 // system has nothing to add.

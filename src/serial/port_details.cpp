@@ -71,25 +71,25 @@ std::vector<PortDetails> MatchPortDetails(const std::vector<std::string> &device
     return ports;
 }
 
-std::string PortListText(
-    const std::vector<PortDetails> &ports, std::string_view none, const PortNumbering &numbering)
+std::string PortListText(const std::vector<PortDetails> &ports, std::string_view none,
+    std::string_view deviceServer, const PortNumbering &numbering)
 {
     if (ports.empty())
-        return std::string(none) + "\n";
+        return std::string(none) + "\n" + std::string(deviceServer) + "\n";
     std::string text;
     for (std::size_t index = 0; index < ports.size(); ++index) {
         const std::size_t number = numbering ? numbering(index, ports[index]) : index + 1;
         text += PortLine(number, ports[index]) + "\n";
     }
     if (NoUsablePort(ports))
-        text += std::string(noUsablePortText) + "\n";
+        text += std::string(noUsablePortText) + "\n" + std::string(deviceServer) + "\n";
     return text;
 }
 
 std::string PortsSummary(const std::vector<std::string> &ports, std::string_view none)
 {
     if (ports.empty())
-        return std::string(none);
+        return std::string(none) + " " + std::string(windowDeviceServerText);
     std::string text = "This system has " + std::to_string(ports.size())
         + (ports.size() == 1 ? " serial port: " : " serial ports: ");
     for (std::size_t index = 0; index < ports.size(); ++index)
@@ -103,7 +103,9 @@ std::string PortCountText(const std::vector<PortDetails> &ports, std::string_vie
     for (std::size_t index = 0; index < ports.size(); ++index)
         numbered.push_back(NumberedPort(index + 1, ports[index]));
     const std::string text = PortsSummary(numbered, none);
-    return NoUsablePort(ports) ? text + ". " + std::string(noUsablePortText) : text;
+    return NoUsablePort(ports)
+        ? text + ". " + std::string(noUsablePortText) + " " + std::string(windowDeviceServerText)
+        : text;
 }
 
 } // namespace ostrim

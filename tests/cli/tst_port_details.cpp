@@ -18,11 +18,11 @@ TEST_CASE("A port's line says what the system tells of it, and nothing it cannot
             "1 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001"},
         {"ids keep their leading zeros, in lower case",
             {"/dev/ttyACM0", {}, {}, {}, 0x000a, 0x00fe}, "1 = /dev/ttyACM0: USB 000a:00fe"},
-        {"the console marked; the only port, so none can be used",
+        {"the console marked; the only port, so none can be used: the way to a device server",
             {"/dev/ttyS0", "built-in", {}, {}, {}, {}, true},
             "1 = /dev/ttyS0 (the system console): built-in\nNo port here can be used, since Ostrim "
-            "never writes to the system console: plug in a USB serial adapter, and it shows up as a "
-            "new port."},
+            "never writes to the system console: plug in a USB serial adapter, and it shows up as "
+            "a new port.\nFar away."},
         {"nothing known: the device alone", {"/dev/ttyS1"}, "1 = /dev/ttyS1"},
         {"a vendor id without product id is left out", {"/dev/ttyUSB1", {}, "Acme", {}, 0x1234, {}},
             "1 = /dev/ttyUSB1: Acme"},
@@ -42,7 +42,7 @@ TEST_CASE("A port's line says what the system tells of it, and nothing it cannot
     };
     for (const Row &row : rows) {
         INFO(row.name);
-        CHECK(PortListText({row.port}, "none") == row.line + "\n");
+        CHECK(PortListText({row.port}, "none", "Far away.") == row.line + "\n");
     }
 }
 
@@ -53,10 +53,38 @@ TEST_CASE("The list numbers the ports in its order, each matched to what is know
     const std::vector<PortDetails> ports
         = MatchPortDetails({"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/pts/3"}, known,
             [](const std::string &device) { return device == "/dev/ttyS0"; });
-    CHECK(PortListText(ports, "none")
+    CHECK(PortListText(ports, "none", "Far away.")
         == "1 = /dev/ttyS0 (the system console)\n"
            "2 = /dev/ttyUSB0: first adapter\n"
            "3 = /dev/ttyUSB1: second adapter\n"
            "4 = /dev/pts/3\n");
-    CHECK(PortListText({}, "No port.") == "No port.\n");
+    CHECK(PortListText({}, "No port.", "Far away.") == "No port.\nFar away.\n");
+}
+
+// Either face may show a line's message, and the window takes no address: where no port can be
+// used, the message sends its user to the command line.
+TEST_CASE("A message's count of the ports tells the way to a device server where none can be used")
+{
+    const std::string elsewhere(windowDeviceServerText);
+    const PortDetails console {"/dev/ttyS0", {}, {}, {}, {}, {}, true};
+    const PortDetails adapter {"/dev/ttyUSB0"};
+    struct Row
+    {
+        std::string_view name;
+        std::vector<PortDetails> ports;
+        std::string text;
+    };
+    const Row rows[] {
+        {"no port at all", {}, "No port. " + elsewhere},
+        {"only the console", {console},
+            "This system has 1 serial port: 1 = /dev/ttyS0 (the system console). "
+                + std::string(noUsablePortText) + " " + elsewhere},
+        {"a port beside the console: nothing more", {console, adapter},
+            "This system has 2 serial ports: 1 = /dev/ttyS0 (the system console), 2 = "
+            "/dev/ttyUSB0"},
+    };
+    for (const Row &row : rows) {
+        INFO(row.name);
+        CHECK(PortCountText(row.ports, "No port.") == row.text);
+    }
 }

@@ -108,7 +108,9 @@ TEST_CASE("The port list shows each port with what the system knows of it, or wh
             "2 = /dev/ttyUSB0: FT232R USB UART, FTDI, serial number A9X1, USB 0403:6001\n"},
         {{},
             "This system has no serial port that this user may see: check that the adapter is "
-            "plugged in, and that you are in the serial ports' group (dialout).\n"},
+            "plugged in, and that you are in the serial ports' group (dialout).\n"
+            "A board behind a serial device server is reached with --device "
+            "rfc2217://HOST:PORT.\n"},
     };
     for (const Row &row : rows) {
         const auto listing = [&] {
@@ -135,14 +137,18 @@ TEST_CASE("Where every port is the console, the command line says that none can 
     const CommandSystem system = PosixCommandSystem(ports, {}, environment);
     const std::string none
         = "No port here can be used, since Ostrim never writes to the system "
-          "console: plug in a USB serial adapter, and it shows up as a new port.";
-    // The console's own number, and one past it.
+          "console: plug in a USB serial adapter, and it shows up as a new port. A board behind a "
+          "serial device server is reached ";
+    // The console's own number, and one past it: the advice in the command line's words, and the
+    // line's message in words that fit either face.
     const std::pair<std::string, std::string> rows[] {
-        {"1", "ostrim: Port 1 (CONSOLE) is this system's console. " + none + "\n"},
+        {"1",
+            "ostrim: Port 1 (CONSOLE) is this system's console. " + none
+                + "with --device rfc2217://HOST:PORT.\n"},
         {"2",
             "ostrim: Port 2 does not exist. This system has 1 serial port: 1 = CONSOLE (the system "
             "console). "
-                + none + "\n"},
+                + none + "from the command line: ostrim --device rfc2217://HOST:PORT.\n"},
     };
     for (const auto &[port, err] : rows) {
         CAPTURE(port);

@@ -8,7 +8,7 @@ using namespace ostrim;
 // What a face adds to a failure's message, by the failure's reason.
 TEST_CASE("The advice follows the failure's reason, in the face's own words")
 {
-    constexpr FaceWords words {"Close it and go on.", "Take another."};
+    constexpr FaceWords words {"Close it and go on.", "Take another.", "Go far."};
     struct Row
     {
         std::string_view name;
@@ -29,7 +29,7 @@ TEST_CASE("The advice follows the failure's reason, in the face's own words")
         {"console, and no other port: what to do, not another port", FailureReason::OnlyConsoles,
             "",
             "No port here can be used, since Ostrim never writes to the system console: plug in a "
-            "USB serial adapter, and it shows up as a new port."},
+            "USB serial adapter, and it shows up as a new port. Go far."},
         {"timeout", FailureReason::Timeout, "", "Check the cable and the device's flow control."},
         {"missing: the message lists what exists", FailureReason::Missing, "", ""},
     };

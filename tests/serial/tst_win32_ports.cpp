@@ -54,7 +54,7 @@ TEST_CASE("Port names: COMn from 1 to 255 and nothing else")
 
 TEST_CASE("The port list from what Windows records, in COM-number order")
 {
-    CHECK(Win32PortListText(Win32Ports(recorded))
+    CHECK(Win32PortListText(Win32Ports(recorded), "Far away.")
         == "1 = COM1: Communications Port, (Standard port types)\n"
            "2 = COM2\n"
            "3 = COM3: USB Serial Port, FTDI, USB 0403:6001\n"
@@ -65,6 +65,9 @@ TEST_CASE("The port list from what Windows records, in COM-number order")
         == "This system has 2 serial ports: COM1, COM3 (USB Serial Port)");
     CHECK(Win32PortsSummary(Win32Ports({{"COM12"}, {{"COM12", "Modem\x1b[2J (COM12)"}}}))
         == "This system has 1 serial port: COM12 (Modem?[2J)");
-    CHECK(Win32PortListText({})
-        == "This system has no serial port: check that the adapter is plugged in.\n");
+    CHECK(Win32PortListText({}, "Far away.")
+        == "This system has no serial port: check that the adapter is plugged in.\nFar away.\n");
+    CHECK(Win32PortsSummary({})
+        == "This system has no serial port: check that the adapter is plugged in. "
+            + std::string(windowDeviceServerText));
 }

@@ -4,6 +4,7 @@
 //   win32_line_probe send N      opens port N, says "open", waits for a line on standard input
 //                                (the port is held meanwhile), then writes 0A A0 and closes
 #include "runtime/action_error.h"
+#include "serial/failure_advice.h"
 #include "serial/win32/win32_line_backend.h"
 #include "serial/win32/win32_ports.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char **argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "list") {
-        std::cout << Win32PortListText(SystemWin32Ports()) << std::flush;
+        std::cout << Win32PortListText(SystemWin32Ports(), shellWords.deviceServer) << std::flush;
         return 0;
     }
     if (command != "send" || argc != 3)

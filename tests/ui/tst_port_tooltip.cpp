@@ -24,6 +24,10 @@ QString AskTooltip(QLineEdit &entry)
     return entry.toolTip();
 }
 
+// The window takes no address: where no port can be used, it sends its user to the command line.
+const QString elsewhere = "A board behind a serial device server is reached from the command line: "
+                          "ostrim --device rfc2217://HOST:PORT.";
+
 } // namespace
 
 // The Port entry's tooltip is the port list, read when the tooltip is asked for.
@@ -56,7 +60,9 @@ void TestPortTooltip::listedWhenAskedNotBefore()
         AskTooltip(*txtPort), QStringLiteral("1 = /dev/ostrim-test-a\n2 = /dev/ostrim-test-b"));
 
     devices.clear();
-    QVERIFY(AskTooltip(*txtPort).startsWith("This system has no serial port"));
+    const QString none = AskTooltip(*txtPort);
+    QVERIFY(none.startsWith("This system has no serial port"));
+    QVERIFY(none.endsWith("\n" + elsewhere));
 }
 
 // The console is a pseudo-terminal declared as such in a sysfs of the test's own.
@@ -74,11 +80,14 @@ void TestPortTooltip::onlyTheConsoleLeavesNoPortToEnter()
                          "console: plug in a USB serial adapter, and it shows up as a new port.";
 
     auto *txtPort = window.findChild<QLineEdit *>(QStringLiteral("TxtPort"));
-    QCOMPARE(AskTooltip(*txtPort), "1 = " + device + " (the system console)\n" + none);
+    QCOMPARE(AskTooltip(*txtPort),
+        "1 = " + device + " (the system console)\n" + none + "\n" + elsewhere);
     window.findChild<QLineEdit *>(QStringLiteral("TxtAddress"))->setText(QStringLiteral("7"));
     txtPort->setText(QStringLiteral("1"));
     window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-    QCOMPARE(messages, QStringList({"Port 1 (" + device + ") is this system's console. " + none}));
+    QCOMPARE(messages,
+        QStringList(
+            {"Port 1 (" + device + ") is this system's console. " + none + " " + elsewhere}));
     QVERIFY(console.readAll(std::chrono::milliseconds(50)).empty());
 }
 

@@ -19,7 +19,7 @@ namespace ostrim {
 namespace {
 
 constexpr std::string_view noComPortText
-    = "This system has no serial port: check that the adapter is plugged in";
+    = "This system has no serial port: check that the adapter is plugged in.";
 
 constexpr int highestComNumber = 255;
 
@@ -214,10 +214,10 @@ std::string Win32PortsSummary(const std::vector<PortDetails> &ports)
     return PortsSummary(named, noComPortText);
 }
 
-std::string Win32PortListText(const std::vector<PortDetails> &ports)
+std::string Win32PortListText(const std::vector<PortDetails> &ports, std::string_view deviceServer)
 {
     return PortListText(
-        ports, std::string(noComPortText) + ".", [](std::size_t, const PortDetails &port) {
+        ports, noComPortText, deviceServer, [](std::size_t, const PortDetails &port) {
             return static_cast<std::size_t>(ComNumber(port.device).value_or(0));
         });
 }

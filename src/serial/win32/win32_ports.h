@@ -44,7 +44,8 @@ std::vector<PortDetails> SystemWin32Ports();
 std::string Win32PortsSummary(const std::vector<PortDetails> &ports);
 
 // One line per port under the number the user gives for it, its COM number:
-// "3 = COM3: USB Serial Port, FTDI, USB 0403:6001".
-std::string Win32PortListText(const std::vector<PortDetails> &ports);
+// "3 = COM3: USB Serial Port, FTDI, USB 0403:6001"; where there is none, what to check and
+// deviceServer, the way to a device server in the words of the face that shows the list.
+std::string Win32PortListText(const std::vector<PortDetails> &ports, std::string_view deviceServer);
 
 } // namespace ostrim

@@ -1,5 +1,6 @@
 #include "ui/qt/frm_main.h"
 
+#include "serial/failure_advice.h"
 #include "serial/port_details.h"
 #include "ui/qt/window_scale.h"
 
@@ -184,7 +185,8 @@ void FrmMain::changeEvent(QEvent *event)
 bool FrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_txtPort && event->type() == QEvent::ToolTip) {
-        const std::string ports = PortListText(m_listing(), noSerialPortText);
+        const std::string ports
+            = PortListText(m_listing(), noSerialPortText, windowWords.deviceServer);
         m_txtPort->setToolTip(QString::fromStdString(ports).trimmed());
     }
     return QWidget::eventFilter(watched, event);
