@@ -1,10 +1,11 @@
 // Another program on the same port, for the fault tests: it holds the port the way other serial
 // programs do, or presses "Set Outputs" in a loop as a second copy of this program would.
 //
-//   port_user hold-flock DEVICE      open(2) and flock(LOCK_EX) it
-//   port_user hold-exclusive DEVICE  open(2) and claim the terminal with TIOCEXCL
-//   port_user hold-both DEVICE       both, as a copy of this program holds it while it sends
-//   port_user wait                   hold nothing: a live process for a lock file to name
+//   port_user hold-flock DEVICE         open(2) and flock(LOCK_EX) it
+//   port_user hold-shared-flock DEVICE  open(2) and flock(LOCK_SH) it
+//   port_user hold-exclusive DEVICE     open(2) and claim the terminal with TIOCEXCL
+//   port_user hold-both DEVICE          both, as a copy of this program holds it while it sends
+//   port_user wait                      hold nothing: a live process for a lock file to name
 //   port_user press DEVICE ADDRESS COUNT
 //
 // A holder writes "HELD" to the port, prints "ready" and keeps the port until its standard input
@@ -35,10 +36,11 @@ void WaitForStandardInputToClose()
 }
 
 // Holds the port as terminal programs do: claimed one way or the other, or both, and written to.
-int Hold(const std::string &device, bool flock, bool exclusive)
+// The flock is LOCK_EX or LOCK_SH, or 0 for none.
+int Hold(const std::string &device, int flock, bool exclusive)
 {
     const int handle = ::open(device.c_str(), O_RDWR | O_NOCTTY);
-    const bool claimed = handle >= 0 && (!flock || ::flock(handle, LOCK_EX) == 0)
+    const bool claimed = handle >= 0 && (flock == 0 || ::flock(handle, flock) == 0)
         && (!exclusive || ::ioctl(handle, TIOCEXCL) == 0);
     if (!claimed) {
         std::perror(device.c_str());
@@ -69,19 +71,20 @@ int main(int argc, char **argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hold-flock" && argc == 3)
-        return Hold(argv[2], true, false);
+        return Hold(argv[2], LOCK_EX, false);
+    if (mode == "hold-shared-flock" && argc == 3)
+        return Hold(argv[2], LOCK_SH, false);
     if (mode == "hold-exclusive" && argc == 3)
-        return Hold(argv[2], false, true);
+        return Hold(argv[2], 0, true);
     if (mode == "hold-both" && argc == 3)
-        return Hold(argv[2], true, true);
+        return Hold(argv[2], LOCK_EX, true);
     if (mode == "wait") {
         WaitForStandardInputToClose();
         return 0;
     }
     if (mode == "press" && argc == 5)
         return PressRepeatedly(argv[2], argv[3], std::stoi(argv[4]));
-    std::cerr << "usage: port_user hold-flock|hold-exclusive|hold-both DEVICE | wait | press "
-                 "DEVICE ADDRESS "
-                 "COUNT\n";
+    std::cerr << "usage: port_user hold-flock|hold-shared-flock|hold-exclusive|hold-both DEVICE "
+                 "| wait | press DEVICE ADDRESS COUNT\n";
     return 2;
 }

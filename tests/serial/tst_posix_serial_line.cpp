@@ -15,6 +15,7 @@
 #include <doctest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/file.h>
@@ -35,6 +36,19 @@ using Bytes = std::vector<std::uint8_t>;
 
 const OutputStates outputs1And3 {1, 0, 1, 0};
 const Bytes frame7A0 {0x07, 0xA0};
+
+// The flushes the far end was told of since packet mode was turned on. A pseudo-terminal keeps
+// the bytes its port side handed over whatever that side flushes, but in packet mode it tells the
+// far end which queue was flushed: on a real port, flushing the output is what stops a frame that
+// was given up from going out once the port can send again.
+int FlushesTold(const PseudoTerminal &board)
+{
+    pollfd readable {board.masterHandle(), POLLIN, 0};
+    std::uint8_t packet[64];
+    if (::poll(&readable, 1, 2000) <= 0 || ::read(board.masterHandle(), packet, sizeof packet) <= 0)
+        return 0;
+    return packet[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE);
+}
 
 std::string OpenFailure(SerialPortLine &line)
 {
@@ -167,6 +181,9 @@ TEST_CASE("Settings refused leave the port as it was")
             "cannot be set to 2400 baud, 8 data bits, no parity, 1 stop bit: Invalid argument."},
         {"the driver says yes and changes nothing", "2400,N,8,1", "ignores",
             "cannot be set to 2400 baud, 8 data bits, no parity, 1 stop bit."},
+        // A pseudo-terminal takes the speed and leaves out the parity and the word size.
+        {"the driver takes only part of them", "2400,E,7,1", "applies",
+            "cannot be set to 2400 baud, 7 data bits, even parity, 1 stop bit."},
     };
     for (const Row &row : rows) {
         INFO(row.name);
@@ -384,12 +401,15 @@ TEST_CASE("The driver's queue decides how a frame handed over ends")
         environment.driver.pendingOutput
             = [&](int) { return row.queued < 0 ? errno = EIO, -1 : row.queued; };
         environment.driver.drain = [&](int) { return row.drained < 0 ? errno = EIO, -1 : 0; };
+        int packetMode = 1;
+        REQUIRE(::ioctl(board.masterHandle(), TIOCPKT, &packetMode) == 0);
         SerialPortLine line = PosixLine(PortsAre({board.devicePath()}), environment);
         EntriesWindow entries("1", "7", outputs1And3);
         PressSetOutputs(entries, line);
         CHECK(entries.messages
             == std::vector<std::string> {"Port 1 (" + board.devicePath() + ") " + row.message});
         CHECK(SameSettings(board.settings(), before));
+        CHECK(FlushesTold(board) == TIOCPKT_FLUSHWRITE); // what did not leave, and only that
     }
 }
 
