@@ -16,18 +16,23 @@ constexpr char Description[]
       "Without arguments, opens the window.";
 
 // What --device takes where the program runs: a device's path here, a COM port's name on Windows.
+// Either takes a device server's address too.
 #ifdef _WIN32
 constexpr char DeviceExample[] = "COM3";
-constexpr char DeviceValue[] = "<name>";
-constexpr char DeviceHelp[] = "Send to the COM port <name> instead, e.g. COM3,\nas Device Manager "
-                              "names it.";
+constexpr char DeviceValue[] = "NAME|ADDRESS";
+constexpr char DeviceHelp[] = "Send to the COM port NAME instead, e.g. COM3, as\n"
+                              "Device Manager names it; or to the port behind a\n"
+                              "device server at ADDRESS, rfc2217://HOST:PORT or\n"
+                              "socket://HOST:PORT (below).";
 constexpr char HelpHelp[] = "Show this help and exit; /? and -? too.";
 #else
 constexpr char DeviceExample[] = "/dev/serial/by-id/usb-FTDI_FT232R_A9X1-if00-port0";
-constexpr char DeviceValue[] = "<path>";
-constexpr char DeviceHelp[] = "Send to the serial device <path> instead, e.g. a\nname under "
-                              "/dev/serial/by-id, which stays the same\nwhen adapters are plugged "
-                              "in another order.";
+constexpr char DeviceValue[] = "PATH|ADDRESS";
+constexpr char DeviceHelp[] = "Send to the serial device PATH instead, e.g. a name\n"
+                              "under /dev/serial/by-id, which stays the same when\n"
+                              "adapters are plugged in another order; or to the\n"
+                              "port behind a device server at ADDRESS, either\n"
+                              "rfc2217://HOST:PORT or socket://HOST:PORT (below).";
 constexpr char HelpHelp[] = "Show this help and exit.";
 #endif
 
@@ -52,6 +57,8 @@ constexpr char Examples[] = ".\n"
                             "\nExamples:\n"
                             "  ostrim --list-ports\n"
                             "  ostrim --port 1 --address 7 --on 1,3\n";
+constexpr char NetworkExample[]
+    = "  ostrim --device rfc2217://192.0.2.10:2217 --address 7 --on 1,3\n";
 
 // Each value option keeps every value given, so that one given twice is told rather than one of
 // the values silently taken; each flag is counted.
@@ -89,19 +96,19 @@ void Declare(CLI::App &app, Options &options)
     app.set_help_flag(); // ours: the help is a text to print, and a command line of its own
     app.allow_extras(); // told in our own words below
     app.footer(std::string(ExitCodes) + WithinNetworkTimeout() + Examples + "  ostrim --device "
-        + DeviceExample + " -a 7 -o 2\n");
+        + DeviceExample + " -a 7 -o 2\n" + NetworkExample);
     // Room for the longest option; the descriptions break their own lines to fit 80 columns.
-    app.get_formatter()->column_width(26);
+    app.get_formatter()->column_width(28);
     options.help = AddFlag(app, "-h,--help", HelpHelp);
     options.version = AddFlag(app, "-V,--version", "Show the version and exit.");
     options.listPorts = AddFlag(app, "-l,--list-ports",
         "List the serial ports by number, with what the\nsystem knows of them.");
-    AddValue(app, options, "-p,--port", options.port, "<number>",
-        "Send to serial port <number> (see --list-ports).");
+    AddValue(app, options, "-p,--port", options.port, "NUMBER",
+        "Send to serial port NUMBER (see --list-ports).");
     AddValue(app, options, "-d,--device", options.device, DeviceValue, DeviceHelp);
-    AddValue(app, options, "-a,--address", options.address, "<number>",
-        "The board's address, 1 to 255.");
-    AddValue(app, options, "-o,--on", options.on, "<list>",
+    AddValue(
+        app, options, "-a,--address", options.address, "NUMBER", "The board's address, 1 to 255.");
+    AddValue(app, options, "-o,--on", options.on, "LIST",
         "The outputs to switch on, e.g. 1,3; the others are\nswitched off. Without it, all are "
         "off.");
     options.verbose = AddFlag(app, "-v,--verbose", "Say what was sent, and where.");

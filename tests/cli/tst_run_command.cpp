@@ -192,7 +192,8 @@ TEST_CASE("The help names every option, the exit codes and examples")
     CHECK(help.exitCode == 0);
     CHECK(help.err.empty());
     for (const std::string part : {"--help", "--version", "--list-ports", "--port", "--device",
-             "--address", "--on", "--verbose", "Exit codes:", "Examples:", "ostrim --device "}) {
+             "--address", "--on", "--verbose", "Exit codes:", "Examples:", "ostrim --device ",
+             "ostrim --device rfc2217://"}) {
         INFO(part);
         CHECK(help.out.find(part) != std::string::npos);
     }
