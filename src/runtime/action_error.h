@@ -23,6 +23,7 @@ enum class FailureReason {
     OnlyConsoles, // the same, and every other port is a console too: there is none to choose
     Missing, // no such port, or its device is gone
     Timeout, // the frame did not leave in time
+    ServerTimeout, // a device server did not answer in time
 };
 
 // The one kind of failure an action can meet. It carries the text the user is shown; the number

@@ -16,6 +16,8 @@ std::string Advice(const ActionError &failure, const FaceWords &words)
         return std::string(noUsablePortText) + " " + std::string(words.deviceServer);
     case FailureReason::Timeout:
         return "Check the cable and the device's flow control.";
+    case FailureReason::ServerTimeout:
+        return "Check that the device server is on and can be reached from here.";
     case FailureReason::Missing:
     case FailureReason::Other:
         break;
@@ -29,7 +31,10 @@ std::string WithAdvice(
     const std::string &message, const std::optional<ActionError> &failure, const FaceWords &words)
 {
     const std::string advice = failure ? Advice(*failure, words) : std::string();
-    return advice.empty() ? message : message + " " + advice;
+    if (advice.empty())
+        return message;
+    // A message that names a network address ends without a full stop of its own.
+    return message + (message.ends_with('.') ? " " : ". ") + advice;
 }
 
 } // namespace ostrim

@@ -108,4 +108,15 @@ std::string DescribeLineSettings(const LineSettings &settings)
             std::ranges::find(stopBitsNames, settings.stopBits, &StopBitsName::stopBits)->words);
 }
 
+std::chrono::microseconds WireTime(const LineSettings &settings, std::size_t bytes)
+{
+    const double stopBits = settings.stopBits == StopBits::One ? 1.0
+        : settings.stopBits == StopBits::OneAndHalf            ? 1.5
+                                                               : 2.0;
+    const double bits
+        = 1.0 + settings.dataBits + (settings.parity == Parity::None ? 0.0 : 1.0) + stopBits;
+    return std::chrono::microseconds(static_cast<long long>(
+        bits * static_cast<double>(bytes) * 1e6 / static_cast<double>(settings.baudRate) + 1.0));
+}
+
 } // namespace ostrim

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,5 +27,8 @@ LineSettings ParseLineSettings(std::string_view text);
 
 // For a message: "2400 baud, 8 data bits, no parity, 1 stop bit".
 std::string DescribeLineSettings(const LineSettings &settings);
+
+// The time the given bytes take on the wire, start, parity and stop bits included.
+std::chrono::microseconds WireTime(const LineSettings &settings, std::size_t bytes);
 
 } // namespace ostrim

@@ -7,20 +7,6 @@
 
 namespace ostrim {
 
-// Two bytes take 8.3 ms at 2400 baud; a frame not out 120 times that long after its write is
-// stuck, and is discarded rather than left to reach the board later.
-inline constexpr std::chrono::milliseconds SendTimeout {1000};
-
-// What a line says when the frame did not leave in time, in the write or in the drain.
-inline std::string NotSentInTimeText()
-{
-    using namespace std::chrono_literals;
-    static_assert(SendTimeout % 1s == 0ms, "the message gives whole seconds");
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(SendTimeout).count();
-    return "did not send the frame within " + std::to_string(seconds)
-        + (seconds == 1 ? " second" : " seconds") + ", so it was discarded";
-}
-
 // A line that sends to this one device, whatever port number it is given: a name the user gave
 // instead of a number. Its messages name the device alone, since it has no number in the list.
 struct OneDevice

@@ -30,6 +30,7 @@ SerialPortLine::SerialPortLine(
     std::unique_ptr<LineBackend> backend, std::optional<OneDevice> device, LineClock clock)
     : m_backend(std::move(backend))
     , m_clock(std::move(clock))
+    , m_budget(m_backend->Budget())
 {
     if (device)
         m_oneDevice = std::move(device->path);
@@ -64,32 +65,46 @@ void SerialPortLine::Open()
 {
     if (IsOpen())
         Raise({"is already open", ownNumber});
+    m_pressEnds = m_clock.now() + m_budget.press;
+    const Deadline opened = DeadlineIn(m_budget.open);
     try {
         m_device = m_backend->Device(m_portNumber, m_oneDevice);
-        m_backend->Open(m_device, m_settings, SendTimeout);
+        m_backend->Open(m_device, m_settings, opened);
     } catch (const LineFailure &failure) {
         Raise(failure);
     }
     m_open = true;
     m_written = 0;
-    AbandonOnFailure([&] { m_backend->Configure(m_settings); });
-    m_sendDeadline = m_clock.now() + SendTimeout; // for a close that follows no write
+    AbandonOnFailure([&] { m_backend->Configure(m_settings, opened); });
+    m_sendDeadline = DeadlineIn(m_budget.send).At(); // for a close that follows no write
+}
+
+// A deadline that far from now, or the press's own if that comes first.
+Deadline SerialPortLine::DeadlineIn(std::chrono::milliseconds time) const
+{
+    return {m_clock, std::min(m_clock.now() + time, m_pressEnds)};
 }
 
 void SerialPortLine::Write(std::span<const std::uint8_t> bytes)
 {
     if (!IsOpen())
         Raise({"is not open", ownNumber});
-    m_sendDeadline = m_clock.now() + SendTimeout;
-    const WriteOutcome outcome
-        = AbandonOnFailure([&] { return m_backend->Write(bytes, TimeLeft()); });
+    const Deadline sent = DeadlineIn(m_budget.send);
+    m_sendDeadline = sent.At();
+    const WriteOutcome outcome = AbandonOnFailure([&] { return m_backend->Write(bytes, sent); });
     m_written += outcome.written;
-    if (outcome.timedOut) {
-        // A frame is given up at the deadline by the line's own clock, never before.
-        for (auto left = TimeLeft(); left > 0ms; left = TimeLeft())
-            m_clock.pause(left);
-        AbandonAndRaise({NotSentInTimeText(), ownNumber, FailureReason::Timeout});
-    }
+    if (outcome.timedOut)
+        AbandonAsNotSentInTime();
+}
+
+// A frame is given up at the deadline by the line's own clock, never before.
+void SerialPortLine::AbandonAsNotSentInTime()
+{
+    for (auto left = TimeLeft(); left > 0ms; left = TimeLeft())
+        m_clock.pause(left);
+    AbandonAndRaise(
+        {"did not send the frame " + WithinText(m_budget.send) + ", so it was discarded", ownNumber,
+            FailureReason::Timeout});
 }
 
 void SerialPortLine::Close()
@@ -111,10 +126,10 @@ void SerialPortLine::DrainBeforeDeadline()
         if (!queued || *queued == 0)
             break;
         if (TimeLeft() <= 0ms)
-            AbandonAndRaise({NotSentInTimeText(), ownNumber, FailureReason::Timeout});
+            AbandonAsNotSentInTime();
         m_clock.pause(1ms);
     }
-    AbandonOnFailure([&] { m_backend->Drain(m_written, std::max(TimeLeft(), 0ms)); });
+    AbandonOnFailure([&] { m_backend->Drain(m_written, Deadline {m_clock, m_sendDeadline}); });
 }
 
 std::chrono::milliseconds SerialPortLine::TimeLeft() const
@@ -141,7 +156,8 @@ std::string SerialPortLine::PortName() const
 {
     if (m_oneDevice)
         return m_device.empty() ? *m_oneDevice : m_device;
-    return "Port " + std::to_string(m_portNumber) + " (" + m_device + ")";
+    const std::string number = "Port " + std::to_string(m_portNumber);
+    return m_device.empty() ? number : number + " (" + m_device + ")";
 }
 
 // Every failure of the line is raised here: what went wrong in words, the reason for the face to

@@ -5,27 +5,16 @@
 #include "serial/serial_line.h"
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace ostrim {
 
-// The line's time, which tests move themselves so that a deadline is checked exactly.
-struct LineClock
-{
-    using Clock = std::chrono::steady_clock;
-
-    std::function<Clock::time_point()> now = Clock::now;
-    std::function<void(std::chrono::milliseconds)> pause
-        = [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); };
-};
-
-// The open-write-close cycle and every rule of it, over the backend that reaches the port: one
-// deadline from the write for the write and the drain together; whatever did not leave in time
-// is discarded; the port is given back as it was found whatever happened, and discarded first
+// The open-write-close cycle and every rule of it, over the backend that reaches the port: the
+// backend's budget kept on one clock, a deadline for the open and one from the write for the
+// write and the drain together, neither past the press's own; whatever did not leave in time is
+// discarded; the port is given back as it was found whatever happened, and discarded first
 // when anything failed.
 class SerialPortLine final : public SerialLine
 {
@@ -50,7 +39,9 @@ public:
 
 private:
     std::string PortName() const;
+    Deadline DeadlineIn(std::chrono::milliseconds time) const;
     std::chrono::milliseconds TimeLeft() const;
+    [[noreturn]] void AbandonAsNotSentInTime();
     void DrainBeforeDeadline();
     void Abandon();
     [[noreturn]] void Raise(const LineFailure &failure) const;
@@ -63,8 +54,10 @@ private:
     std::optional<std::string> m_oneDevice; // as the user named it
     std::int16_t m_portNumber = 1;
     LineSettings m_settings;
+    LineBudget m_budget;
     std::string m_device;
     bool m_open = false;
+    Clock::time_point m_pressEnds; // from the open on, for every step
     Clock::time_point m_sendDeadline; // from the write on, for write and drain together
     std::size_t m_written = 0;
 };

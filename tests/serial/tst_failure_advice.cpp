@@ -31,6 +31,8 @@ TEST_CASE("The advice follows the failure's reason, in the face's own words")
             "No port here can be used, since Ostrim never writes to the system console: plug in a "
             "USB serial adapter, and it shows up as a new port. Go far."},
         {"timeout", FailureReason::Timeout, "", "Check the cable and the device's flow control."},
+        {"a device server's timeout", FailureReason::ServerTimeout, "",
+            "Check that the device server is on and can be reached from here."},
         {"missing: the message lists what exists", FailureReason::Missing, "", ""},
     };
     for (const Row &row : rows) {
@@ -40,4 +42,11 @@ TEST_CASE("The advice follows the failure's reason, in the face's own words")
         CHECK(WithAdvice(failure.message(), failure, words)
             == "Port 1 (/dev/ttyUSB0) failed." + (row.advice.empty() ? "" : " " + row.advice));
     }
+    // A device server's messages end with its address's words, not a full stop.
+    const ActionError late(FailureKind::SerialLine, 0,
+        "socket://[::1]:4001 did not accept the connection within 5 seconds",
+        FailureReason::ServerTimeout);
+    CHECK(WithAdvice(late.message(), late, words)
+        == "socket://[::1]:4001 did not accept the connection within 5 seconds. Check that the "
+           "device server is on and can be reached from here.");
 }

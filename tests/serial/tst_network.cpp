@@ -71,9 +71,22 @@ TEST_CASE("A network address is a scheme, a host and a port, or a message that s
         {"rfc2217://127.0.0.1:2217", "rfc2217://127.0.0.1:2217"},
         {"RFC2217://board-7.plant.example:4001", "rfc2217://board-7.plant.example:4001"},
         {"socket://[::1]:7000", "socket://[::1]:7000"},
-        {"socket://[fe80::1%eth0]:7000",
-            "error: 'socket://[fe80::1%eth0]:7000' has no IPv6 "
-            "address in its brackets"},
+        {"socket://[fe80::1%lo]:7000",
+            "error: 'socket://[fe80::1%lo]:7000' has a zone ('%lo'): link-local addresses are not "
+            "supported; give the server's name or another of its addresses"},
+        {"rfc2217://board:2217?client-first", "rfc2217://board:2217?client-first"},
+        {"socket://board:2217?client-first",
+            "error: 'socket://board:2217?client-first' has ?client-first, which only rfc2217:// "
+            "takes: socket:// never negotiates"},
+        {"rfc2217://board:2217?baud=9600",
+            "error: 'rfc2217://board:2217?baud=9600' has an option that is not known "
+            "('?baud=9600'): the only one is ?client-first, for rfc2217://"},
+        {"rfc2217:board:2217",
+            "error: 'rfc2217:board:2217' lacks the // after 'rfc2217:': write "
+            "rfc2217://board:2217"},
+        {"Socket:/board:4001",
+            "error: 'Socket:/board:4001' lacks the // after 'socket:': write "
+            "socket://board:4001"},
         {"rfc2217://::1:2217",
             "error: 'rfc2217://::1:2217' has an IPv6 address outside "
             "brackets: write it as [::1]"},
@@ -96,12 +109,18 @@ TEST_CASE("A network address is a scheme, a host and a port, or a message that s
             "error: 'rfc2217://board:22x' has no port number from 1 to 65535 "
             "after its host"},
         {"rfc2217://board:2217/",
-            "error: 'rfc2217://board:2217/' has no port number from 1 to "
-            "65535 after its host"},
-        {"rfc2217://user@board:2217",
-            "error: 'rfc2217://user@board:2217' has a character that "
-            "no host name holds: give rfc2217://HOST:PORT or "
+            "error: 'rfc2217://board:2217/' has a path ('/') after its port, which a device "
+            "server does not take: give rfc2217://HOST:PORT or socket://HOST:PORT"},
+        {"rfc2217://board:2217/port1?client-first",
+            "error: 'rfc2217://board:2217/port1?client-first' has a path ('/port1') after its "
+            "port, which a device server does not take: give rfc2217://HOST:PORT or "
             "socket://HOST:PORT"},
+        {"rfc2217://user@board:2217",
+            "error: 'rfc2217://user@board:2217' names a user ('user@'), which a device server "
+            "does not take: give rfc2217://HOST:PORT or socket://HOST:PORT"},
+        {"rfc2217://board :2217",
+            "error: 'rfc2217://board :2217' has a character that no host name holds: give "
+            "rfc2217://HOST:PORT or socket://HOST:PORT"},
         {"telnet://board:23",
             "error: 'telnet://board:23' is not a network line: give "
             "rfc2217://HOST:PORT or socket://HOST:PORT"},
@@ -112,6 +131,7 @@ TEST_CASE("A network address is a scheme, a host and a port, or a message that s
         CHECK(Parsed(row.text) == row.outcome);
     }
     CHECK_FALSE(IsNetworkAddress("/dev/serial/by-id/usb-FTDI-if00-port0"));
+    CHECK_FALSE(IsNetworkAddress("COM3"));
 }
 
 TEST_CASE("The com port negotiation is ready only on every required setting confirmed as asked")

@@ -14,6 +14,7 @@ namespace ostrim::test {
 // Where the scripted backend fails or stalls, step by step; by default every step succeeds at once.
 struct BackendScript
 {
+    LineBudget budget = LocalLineBudget;
     std::optional<LineFailure> findFails {};
     std::optional<LineFailure> openFails {};
     std::optional<LineFailure> configureFails {};
@@ -47,27 +48,27 @@ public:
         , m_record(record)
     { }
 
+    LineBudget Budget() const override { return m_script.budget; }
     std::string Device(std::int16_t number, const std::optional<std::string> &named) override
     {
         Note(named ? "name " + *named : "find " + std::to_string(number));
         Step(m_script.findFails);
         return named.value_or("tty" + std::to_string(number));
     }
-    void Open(
-        const std::string &device, const LineSettings &, std::chrono::milliseconds limit) override
+    void Open(const std::string &device, const LineSettings &, const Deadline &deadline) override
     {
-        Note("open " + device + " within " + std::to_string(limit.count()) + " ms");
+        Note("open " + device + " within " + std::to_string(deadline.Left().count()) + " ms");
         Step(m_script.openFails);
     }
-    void Configure(const LineSettings &settings) override
+    void Configure(const LineSettings &settings, const Deadline &) override
     {
         Note("configure " + DescribeLineSettings(settings));
         m_record.now += m_script.configureTakes;
         Step(m_script.configureFails);
     }
-    WriteOutcome Write(
-        std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override
+    WriteOutcome Write(std::span<const std::uint8_t> bytes, const Deadline &deadline) override
     {
+        const std::chrono::milliseconds limit = deadline.Left();
         Note("write " + std::to_string(bytes.size()) + " within " + std::to_string(limit.count())
             + " ms");
         m_record.wrote = m_record.now;
@@ -88,7 +89,7 @@ public:
             --m_script.queuedPolls;
         return 2;
     }
-    void Drain(std::size_t written, std::chrono::milliseconds) override
+    void Drain(std::size_t written, const Deadline &) override
     {
         Note("drain " + std::to_string(written));
         Step(m_script.drainFails);

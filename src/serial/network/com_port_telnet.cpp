@@ -80,9 +80,11 @@ void ComPortTelnet::Take(std::uint8_t byte, std::vector<std::uint8_t> &answer)
 {
     switch (m_parse) {
     case Parse::Data:
-        // What the far port received is of no interest: the board never answers.
+        // The board never answers, so data can only be the server's own words.
         if (byte == Iac)
             m_parse = Parse::Command;
+        else if (m_serverText.size() < MaxServerText)
+            m_serverText.push_back(static_cast<char>(byte));
         return;
     case Parse::Command:
         m_heardTelnet = true;

@@ -51,6 +51,10 @@ public:
     std::string Awaited() const;
     // Whether the server has sent anything that is telnet, as against plain data.
     bool HeardTelnet() const { return m_heardTelnet; }
+    // The data the server sent outside telnet's commands, such as a refusal in words; only the
+    // first MaxServerText bytes are kept.
+    const std::string &ServerText() const { return m_serverText; }
+    static constexpr std::size_t MaxServerText = 256;
 
     // Data for the far port, each 0xFF doubled as telnet wants.
     static std::vector<std::uint8_t> Data(std::span<const std::uint8_t> bytes);
@@ -81,6 +85,7 @@ private:
     std::vector<Setting> m_settings;
     State m_state = State::Negotiating;
     std::string m_failure;
+    std::string m_serverText;
     Parse m_parse = Parse::Data;
     std::uint8_t m_verb = 0;
     std::vector<std::uint8_t> m_sub;

@@ -18,6 +18,8 @@ struct NetworkAddress
     NetworkProtocol protocol = NetworkProtocol::ComPortControl;
     std::string host; // without the brackets of an IPv6 address
     std::uint16_t port = 0;
+    // rfc2217:// only: the server waits for the client's negotiation instead of opening it.
+    bool clientFirst = false;
 
     // As the user would type it again, e.g. "rfc2217://[::1]:2217".
     std::string Text() const;
@@ -31,8 +33,9 @@ struct ParsedNetworkAddress
     std::string error;
 };
 
-// Anything with "://" in it is meant as a network address, and is either one or an error: a
-// device path never holds it, and a mistyped address must not be opened as a file.
+// Anything with "://" in it, or that begins with a scheme's name and a colon, is meant as a
+// network address, and is either one or an error: a device path never holds it, and a mistyped
+// address must not be opened as a file.
 bool IsNetworkAddress(std::string_view text);
 ParsedNetworkAddress ParseNetworkAddress(std::string_view text);
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,3 +70,33 @@ void Close(Socket socket);
 std::optional<int> Unacknowledged(Socket socket);
 
 } // namespace ostrim::socket_calls
+
+namespace ostrim {
+
+// The same calls as one object that a connection is handed, so that its tests can play a server
+// on a clock of their own, with no network and no real wait. Each holds Winsock started.
+class SocketCalls
+{
+public:
+    using Socket = socket_calls::Socket;
+    using Failure = socket_calls::Failure;
+
+    virtual ~SocketCalls() = default;
+
+    virtual socket_calls::Resolved Resolve(const std::string &host, std::uint16_t port) = 0;
+    virtual Socket OpenNonBlocking(int family) = 0;
+    virtual Failure LastFailure() = 0;
+    virtual Failure StartConnect(Socket socket, const socket_calls::Endpoint &endpoint) = 0;
+    virtual Failure ConnectResult(Socket socket) = 0;
+    virtual bool WaitUntil(Socket socket, bool forWriting, std::chrono::milliseconds time) = 0;
+    virtual long SendSome(Socket socket, std::span<const std::uint8_t> bytes) = 0;
+    virtual long ReceiveSome(Socket socket, std::span<std::uint8_t> bytes) = 0;
+    virtual void ShutdownSending(Socket socket) = 0;
+    virtual void Close(Socket socket) = 0;
+    virtual std::optional<int> Unacknowledged(Socket socket) = 0;
+};
+
+// The platform's own calls.
+std::shared_ptr<SocketCalls> SystemSocketCalls();
+
+} // namespace ostrim

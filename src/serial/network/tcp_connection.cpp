@@ -1,17 +1,16 @@
 #include "serial/network/tcp_connection.h"
 
-#include "serial/line_backend.h"
-
-#include <algorithm>
 #include <array>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace ostrim {
 
-using namespace socket_calls;
+using socket_calls::Endpoint;
+using socket_calls::Failure;
+using socket_calls::Outcome;
+using socket_calls::Resolved;
 
 namespace {
 
@@ -24,52 +23,38 @@ struct Lookup
     std::optional<Resolved> resolved;
 };
 
-std::optional<Resolved> ResolveBefore(
-    const std::string &host, std::uint16_t port, NetworkClock::time_point deadline)
+std::optional<Resolved> ResolveBefore(const std::shared_ptr<SocketCalls> &calls,
+    const std::string &host, std::uint16_t port, const Deadline &deadline)
 {
     const auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host, port] {
-        const Startup startup;
-        Resolved resolved = Resolve(host, port);
+    std::thread([lookup, calls, host, port] {
+        Resolved resolved = calls->Resolve(host, port);
         const std::lock_guard lock(lookup->mutex);
         lookup->resolved = std::move(resolved);
         lookup->finished.notify_all();
     }).detach();
     std::unique_lock lock(lookup->mutex);
-    lookup->finished.wait_until(lock, deadline, [&] { return lookup->resolved.has_value(); });
+    lookup->finished.wait_for(lock, deadline.Left(), [&] { return lookup->resolved.has_value(); });
     return lookup->resolved;
-}
-
-std::string ConnectFailureText(const Failure &failure, std::uint16_t port)
-{
-    switch (failure.outcome) {
-    case Outcome::Refused:
-        return "refused the connection: nothing listens on port " + std::to_string(port);
-    case Outcome::Unreachable:
-        return "cannot be reached: " + failure.text;
-    case Outcome::WouldBlock:
-        return "did not accept the connection " + WithinNetworkTimeout();
-    default:
-        return "cannot be connected to: " + failure.text;
-    }
 }
 
 } // namespace
 
 std::string WithinNetworkTimeout()
 {
-    const auto seconds = NetworkTimeout.count();
-    return "within " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    return WithinText(NetworkTimeout);
 }
 
-TcpConnection::TcpConnection(std::string name, const std::string &host, std::uint16_t port,
-    NetworkClock::time_point deadline)
-    : m_name(std::move(name))
-    , m_deadline(deadline)
+TcpConnection::TcpConnection(std::shared_ptr<SocketCalls> calls, std::string name,
+    const std::string &host, std::uint16_t port, const Deadline &deadline)
+    : m_calls(std::move(calls))
+    , m_name(std::move(name))
 {
-    const std::optional<Resolved> resolved = ResolveBefore(host, port, m_deadline);
-    if (!resolved)
-        Fail("the name " + host + " was not looked up " + WithinNetworkTimeout());
+    const std::optional<Resolved> resolved = ResolveBefore(m_calls, host, port, deadline);
+    if (!resolved) {
+        Fail("the name " + host + " was not looked up " + WithinNetworkTimeout(), 0,
+            FailureReason::ServerTimeout);
+    }
     if (resolved->endpoints.empty()) {
         Fail(resolved->notFound
                 ? "no host named " + host + " was found"
@@ -78,77 +63,100 @@ TcpConnection::TcpConnection(std::string name, const std::string &host, std::uin
     }
     Failure last {Outcome::WouldBlock, 0, {}};
     for (const Endpoint &endpoint : resolved->endpoints) {
-        if (Remaining().count() <= 0)
+        if (deadline.Passed())
             break;
-        const Socket socket = OpenNonBlocking(endpoint.family);
-        if (socket == NoSocket) {
-            last = LastFailure();
+        const SocketCalls::Socket socket = m_calls->OpenNonBlocking(endpoint.family);
+        if (socket == socket_calls::NoSocket) {
+            last = m_calls->LastFailure();
             continue;
         }
-        Failure outcome = StartConnect(socket, endpoint);
+        Failure outcome = m_calls->StartConnect(socket, endpoint);
         if (outcome.outcome == Outcome::WouldBlock) {
-            outcome = WaitUntil(socket, true, Remaining()) ? ConnectResult(socket)
-                                                           : Failure {Outcome::WouldBlock, 0, {}};
+            outcome = m_calls->WaitUntil(socket, true, deadline.Left())
+                ? m_calls->ConnectResult(socket)
+                : Failure {Outcome::WouldBlock, 0, {}};
         }
         if (outcome.outcome == Outcome::Done) {
             m_socket = socket;
             return;
         }
-        Close(socket);
+        m_calls->Close(socket);
         last = outcome;
     }
-    Fail(ConnectFailureText(last, port), last.number);
+    switch (last.outcome) {
+    case Outcome::Refused:
+        Fail(
+            "refused the connection: nothing listens on port " + std::to_string(port), last.number);
+    case Outcome::Unreachable:
+        Fail("cannot be reached: " + last.text, last.number);
+    case Outcome::WouldBlock:
+        Fail("did not accept the connection " + WithinNetworkTimeout(), 0,
+            FailureReason::ServerTimeout);
+    default:
+        Fail("cannot be connected to: " + last.text, last.number);
+    }
 }
 
 TcpConnection::~TcpConnection()
 {
-    if (m_socket != NoSocket)
-        Close(m_socket);
+    if (m_socket != socket_calls::NoSocket)
+        m_calls->Close(m_socket);
 }
 
-std::chrono::milliseconds TcpConnection::Remaining() const
+void TcpConnection::Fail(const std::string &what, int number, FailureReason reason) const
 {
-    return std::chrono::ceil<std::chrono::milliseconds>(m_deadline - NetworkClock::now());
+    throw LineFailure {m_name + " " + what, number, reason, {}, LineFailure::Named::Alone};
 }
 
-void TcpConnection::Fail(const std::string &what, int number) const
-{
-    throw LineFailure {
-        m_name + " " + what, number, FailureReason::Other, {}, LineFailure::Named::Alone};
-}
-
-void TcpConnection::Send(std::span<const std::uint8_t> bytes)
+void TcpConnection::Send(std::span<const std::uint8_t> bytes, const Deadline &deadline)
 {
     while (!bytes.empty()) {
-        const long sent = SendSome(m_socket, bytes);
+        const long sent = m_calls->SendSome(m_socket, bytes);
         if (sent > 0) {
             bytes = bytes.subspan(static_cast<std::size_t>(sent));
             continue;
         }
-        const Failure failure = LastFailure();
+        const Failure failure = m_calls->LastFailure();
         if (failure.outcome == Outcome::Closed)
-            Fail("closed the connection before it took the frame", failure.number);
+            Fail("closed the connection before it took the frame, so nothing was sent",
+                failure.number);
         if (failure.outcome != Outcome::WouldBlock)
             Fail("could not be sent to: " + failure.text, failure.number);
-        if (!WaitUntil(m_socket, true, Remaining()))
-            Fail("stopped reading: it did not take what was sent " + WithinNetworkTimeout());
+        if (deadline.Passed() || !m_calls->WaitUntil(m_socket, true, deadline.Left())) {
+            Fail("stopped reading: it did not take what was sent " + WithinNetworkTimeout(), 0,
+                FailureReason::ServerTimeout);
+        }
     }
 }
 
-std::optional<std::vector<std::uint8_t>> TcpConnection::Receive()
+Heard TcpConnection::Listen(const Deadline &deadline)
 {
     std::array<std::uint8_t, 512> buffer;
+    Heard heard;
     for (;;) {
-        // Checked before each wait, not only by it: a server that never stops sending would
-        // otherwise always find the socket readable.
-        if (Remaining().count() <= 0 || !WaitUntil(m_socket, false, Remaining()))
-            return std::nullopt;
-        const long received = ReceiveSome(m_socket, buffer);
-        if (received >= 0)
-            return std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + received);
-        const Failure failure = LastFailure();
-        if (failure.outcome == Outcome::Closed)
-            return std::vector<std::uint8_t> {};
+        // The deadline is checked before each wait, not left to it: a server that never stops
+        // sending would otherwise always find the socket readable.
+        const bool waited = !heard.bytes.empty() || deadline.Passed()
+            ? m_calls->WaitUntil(m_socket, false, std::chrono::milliseconds {0})
+            : m_calls->WaitUntil(m_socket, false, deadline.Left());
+        if (!waited)
+            return heard;
+        const long received = m_calls->ReceiveSome(m_socket, buffer);
+        if (received > 0) {
+            heard.bytes.insert(heard.bytes.end(), buffer.begin(), buffer.begin() + received);
+            if (heard.bytes.size() >= buffer.size() || deadline.Passed())
+                return heard;
+            continue;
+        }
+        if (received == 0) {
+            heard.closed = true;
+            return heard;
+        }
+        const Failure failure = m_calls->LastFailure();
+        if (failure.outcome == Outcome::Closed) {
+            heard.closed = heard.reset = true;
+            return heard;
+        }
         if (failure.outcome != Outcome::WouldBlock)
             Fail("could not be read from: " + failure.text, failure.number);
     }
@@ -156,36 +164,18 @@ std::optional<std::vector<std::uint8_t>> TcpConnection::Receive()
 
 void TcpConnection::SendWhatFits(std::span<const std::uint8_t> bytes) noexcept
 {
-    if (m_socket != NoSocket && !bytes.empty())
-        SendSome(m_socket, bytes);
+    if (m_socket != socket_calls::NoSocket && !bytes.empty())
+        m_calls->SendSome(m_socket, bytes);
 }
 
-void TcpConnection::HandOver()
+void TcpConnection::ShutdownSending()
 {
-    ShutdownSending(m_socket);
-    const auto waitEnds = std::min(m_deadline, NetworkClock::now() + HandOverWait);
-    std::array<std::uint8_t, 512> buffer;
-    // Whatever the server still says is read and dropped: a socket closed with unread bytes is
-    // reset, and a reset may take the frame with it.
-    while (NetworkClock::now() < waitEnds) {
-        const auto left
-            = std::chrono::ceil<std::chrono::milliseconds>(waitEnds - NetworkClock::now());
-        if (!WaitUntil(m_socket, false, left))
-            break;
-        const long received = ReceiveSome(m_socket, buffer);
-        if (received == 0)
-            return;
-        if (received < 0 && LastFailure().outcome != Outcome::WouldBlock)
-            break;
-    }
-    for (;;) {
-        const std::optional<int> unacknowledged = Unacknowledged(m_socket);
-        if (!unacknowledged || *unacknowledged == 0)
-            return;
-        if (Remaining().count() <= 0)
-            Fail("stopped reading: it did not take the frame " + WithinNetworkTimeout());
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    m_calls->ShutdownSending(m_socket);
+}
+
+std::optional<int> TcpConnection::Unacknowledged()
+{
+    return m_calls->Unacknowledged(m_socket);
 }
 
 } // namespace ostrim

@@ -176,8 +176,10 @@ public:
         return ports[static_cast<std::size_t>(number - 1)];
     }
 
-    void Open(
-        const std::string &device, const LineSettings &settings, std::chrono::milliseconds) override
+    LineBudget Budget() const override { return LocalLineBudget; }
+
+    // Never waits: the device is opened without waiting for its modem lines.
+    void Open(const std::string &device, const LineSettings &settings, const Deadline &) override
     {
         m_device = device;
         CheckBeforeOpening(settings);
@@ -188,7 +190,7 @@ public:
 
     // What to give back is read only once the port is ours: a holder that let go a moment before
     // may have put its own settings back in the meantime.
-    void Configure(const LineSettings &settings) override
+    void Configure(const LineSettings &settings, const Deadline &) override
     {
         TerminalSettings saved;
         if (m_environment.driver.readSettings(m_handle, saved) != 0)
@@ -204,10 +206,8 @@ public:
             Fail(Refused(settings), EINVAL);
     }
 
-    WriteOutcome Write(
-        std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override
+    WriteOutcome Write(std::span<const std::uint8_t> bytes, const Deadline &deadline) override
     {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const ssize_t written = ::write(m_handle, bytes.data() + sent, bytes.size() - sent);
@@ -219,8 +219,7 @@ public:
             if (error == EINTR)
                 continue;
             if (error == EAGAIN) {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
+                const auto left = deadline.Left();
                 if (left <= 0ms)
                     return {sent, true};
                 pollfd writable {m_handle, POLLOUT, 0};
@@ -247,7 +246,7 @@ public:
     }
 
     // The queue is empty; this waits only for the last character to leave the transmitter.
-    void Drain(std::size_t, std::chrono::milliseconds) override
+    void Drain(std::size_t, const Deadline &) override
     {
         if (m_environment.driver.drain(m_handle) != 0)
             Fail(disconnectedAfterHandover, errno);

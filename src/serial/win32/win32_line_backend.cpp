@@ -66,17 +66,6 @@ COMMTIMEOUTS LineTimeouts()
     return timeouts;
 }
 
-// The time the given bytes take on the wire, start and stop bits included.
-std::chrono::microseconds WireTime(const LineSettings &line, std::size_t bytes)
-{
-    const double stopBits = line.stopBits == StopBits::One ? 1.0
-        : line.stopBits == StopBits::OneAndHalf            ? 1.5
-                                                           : 2.0;
-    const double bits = 1.0 + line.dataBits + (line.parity == Parity::None ? 0.0 : 1.0) + stopBits;
-    return std::chrono::microseconds(static_cast<long long>(
-        bits * static_cast<double>(bytes) * 1e6 / static_cast<double>(line.baudRate) + 1.0));
-}
-
 // The request and the bytes it points to, alive until the system is done with them.
 struct PendingWrite
 {
@@ -136,7 +125,10 @@ public:
             FailureReason::Other, LineFailure::Named::Alone);
     }
 
-    void Open(const std::string &device, const LineSettings &, std::chrono::milliseconds) override
+    LineBudget Budget() const override { return LocalLineBudget; }
+
+    // Never waits: CreateFile on a COM port returns at once.
+    void Open(const std::string &device, const LineSettings &, const Deadline &) override
     {
         // The device namespace's own name: plain "COM10" and above name no device.
         m_handle
@@ -161,7 +153,7 @@ public:
     }
 
     // What to give back is read only once the port is ours.
-    void Configure(const LineSettings &settings) override
+    void Configure(const LineSettings &settings, const Deadline &) override
     {
         m_settings = settings;
         DCB saved {};
@@ -187,10 +179,9 @@ public:
             Fail(refused, ERROR_INVALID_PARAMETER);
     }
 
-    WriteOutcome Write(
-        std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override
+    WriteOutcome Write(std::span<const std::uint8_t> bytes, const Deadline &deadline) override
     {
-        const BoundedWrite result = m_environment.driver.write(m_handle, bytes, limit);
+        const BoundedWrite result = m_environment.driver.write(m_handle, bytes, deadline.Left());
         if (result.timedOut)
             return {result.written, true};
         if (result.error != ERROR_SUCCESS) {
@@ -224,11 +215,10 @@ public:
 
     // An empty queue may leave the last bytes in the UART, whose FIFO Windows cannot see into: they
     // are given the time they take on the wire before the speed is given back.
-    void Drain(std::size_t written, std::chrono::milliseconds limit) override
+    void Drain(std::size_t written, const Deadline &deadline) override
     {
-        const auto onTheWire = std::chrono::ceil<std::chrono::milliseconds>(
-            WireTime(m_settings, std::min(written, transmitterBytes)));
-        m_environment.clock.pause(std::min(limit, onTheWire));
+        deadline.Pause(std::chrono::ceil<std::chrono::milliseconds>(
+            WireTime(m_settings, std::min(written, transmitterBytes))));
     }
 
     // The pending write withdrawn and the output queue emptied; what came in is of no concern.
