@@ -17,12 +17,17 @@ set -euo pipefail
 
 repo=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
 cache=${OSTRIM_DEBOOTSTRAP_CACHE:-/var/cache/ostrim-debootstrap}
-mirror=${OSTRIM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 logs=$repo/build-clean-room
 user=builder
 
 say() { echo "clean-room: $*"; }
 fail() { echo "clean-room: $*" >&2; exit 1; }
+
+# debootstrap's mirror: $OSTRIM_DEBIAN_MIRROR, or the one this machine's apt uses.
+# shellcheck source=scripts/debian-mirror.sh
+source "$repo/scripts/debian-mirror.sh"
+mirror=$(debian_mirror) || exit 1
+
 seconds_since() { echo $((SECONDS - $1)); }
 
 # Serial devices a clean room must never reach: the host's own console among them.

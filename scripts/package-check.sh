@@ -11,12 +11,16 @@ set -euo pipefail
 
 deb=$(realpath "$1")
 cache=${OSTRIM_DEBOOTSTRAP_CACHE:-/var/cache/ostrim-debootstrap}
-mirror=${OSTRIM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 suite=bookworm
 base=$cache/$suite
 
 say() { echo "package-check: $*"; }
 fail() { echo "package-check: $*" >&2; exit 1; }
+
+# debootstrap's mirror: $OSTRIM_DEBIAN_MIRROR, or the one this machine's apt uses.
+# shellcheck source=scripts/debian-mirror.sh
+source "$(dirname "$0")/debian-mirror.sh"
+mirror=$(debian_mirror) || exit 1
 
 [[ $(id -u) -eq 0 ]] || fail "needs root, for debootstrap and chroot"
 
