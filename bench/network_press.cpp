@@ -41,8 +41,11 @@ int main(int argc, char *argv[])
     std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2];
     const double mean = std::accumulate(times.begin(), times.end(), 0.0) / times.size();
-    std::printf(
-        "figure ostrim_network_median_us %.1f\nfigure ostrim_network_mean_us %.1f\n", median, mean);
-    std::printf("ostrim: %d presses, median %.1f us, mean %.1f us\n", cycles, median, mean);
+    // The figures by the scheme, "rfc2217" or "socket", for run.sh to find.
+    const std::string scheme = url.substr(0, url.find(':'));
+    std::printf("figure ostrim_%s_median_us %.1f\nfigure ostrim_%s_mean_us %.1f\n", scheme.c_str(),
+        median, scheme.c_str(), mean);
+    std::printf("ostrim %s: %d presses, median %.1f us, mean %.1f us\n", scheme.c_str(), cycles,
+        median, mean);
     return 0;
 }

@@ -64,9 +64,9 @@ say "## One press, medians in µs"
 } | tee -a "$report"
 say ""
 
-# One press over rfc2217:// to a ser2net on 127.0.0.1: the network line beside pyserial's own
-# rfc2217:// client, against the same server in one run.
-say "## One press over rfc2217:// to ser2net on 127.0.0.1, $runs presses each"
+# One press over rfc2217:// and one over socket:// to ser2net on 127.0.0.1: the network line
+# beside pyserial's own clients, against the same servers in one run.
+say "## One press over rfc2217:// and socket:// to ser2net on 127.0.0.1, $runs presses each"
 if command -v ser2net >/dev/null || [ -x /usr/sbin/ser2net ]; then
     "$python" "$(dirname "$pyserial")/network_press.py" "$bench/network_press" "$runs" \
         >"$bench/network.txt" 2>&1 || true
@@ -74,10 +74,14 @@ if command -v ser2net >/dev/null || [ -x /usr/sbin/ser2net ]; then
     network() { sed -n "s/^figure $1 //p" "$bench/network.txt"; }
     say ""
     {
-        echo "| Client | Median µs | Mean µs |"
-        echo "|---|---:|---:|"
-        echo "| ostrim | $(network ostrim_network_median_us) | $(network ostrim_network_mean_us) |"
-        echo "| pyserial | $(network pyserial_network_median_us) | $(network pyserial_network_mean_us) |"
+        echo "| Client | Scheme | Median µs | Mean µs |"
+        echo "|---|---|---:|---:|"
+        for scheme in rfc2217 socket; do
+            for client in ostrim pyserial; do
+                echo "| $client | $scheme:// | $(network ${client}_${scheme}_median_us) |" \
+                    "$(network ${client}_${scheme}_mean_us) |"
+            done
+        done
     } | tee -a "$report"
 else
     say "Skipped: ser2net is not installed (scripts/install-deps.sh)."

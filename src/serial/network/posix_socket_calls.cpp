@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -85,7 +87,13 @@ Resolved Resolve(const std::string &host, std::uint16_t port)
 Socket OpenNonBlocking(int family)
 {
     const int handle = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    return handle < 0 ? NoSocket : static_cast<Socket>(handle);
+    if (handle < 0)
+        return NoSocket;
+    // Each small answer and the frame go at once, not held back for the acknowledgement of the
+    // one before, which a server may delay by tens of milliseconds.
+    const int noDelay = 1;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    return static_cast<Socket>(handle);
 }
 
 Failure LastFailure()
@@ -125,7 +133,17 @@ long SendSome(Socket socket, std::span<const std::uint8_t> bytes)
 
 long ReceiveSome(Socket socket, std::span<std::uint8_t> bytes)
 {
-    return ::recv(Handle(socket), bytes.data(), bytes.size(), 0);
+    const long received = ::recv(Handle(socket), bytes.data(), bytes.size(), 0);
+#ifdef TCP_QUICKACK
+    // What came is acknowledged at once rather than up to 40 ms later: a server that holds its
+    // next small answer until then (ser2net does, between its negotiation's answers) would
+    // otherwise make every press that much longer. The system leaves this mode by itself.
+    if (received > 0) { // a failure's errno stays for LastFailure
+        const int quickly = 1;
+        ::setsockopt(Handle(socket), IPPROTO_TCP, TCP_QUICKACK, &quickly, sizeof quickly);
+    }
+#endif
+    return received;
 }
 
 void ShutdownSending(Socket socket)

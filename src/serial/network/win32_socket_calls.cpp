@@ -91,6 +91,11 @@ Socket OpenNonBlocking(int family)
         ::closesocket(handle);
         return NoSocket;
     }
+    // Each small answer and the frame go at once, not held back for the acknowledgement of the
+    // one before.
+    const BOOL noDelay = TRUE;
+    ::setsockopt(
+        handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay), sizeof noDelay);
     return static_cast<Socket>(handle);
 }
 
