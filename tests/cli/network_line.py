@@ -14,6 +14,7 @@ import pty
 import re
 import select
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -119,6 +120,15 @@ def says_goodbye_after_the_frame(connection, server):
     connection.shutdown(socket.SHUT_WR)
     connection.recv(4096)  # a reset raises here, and is noted by its name
     server.notes.append("closed in turn")
+
+
+def resets_after_the_opening(connection, server):
+    """Agrees to the com port option, then resets the connection on the client's first words: the
+    client's purge on the way out then meets a reset socket, which must not end it by a signal."""
+    connection.sendall(bytes([255, 253, 44, 255, 253, 0]))
+    server.heard.extend(connection.recv(4096))
+    connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    connection.close()
 
 
 class NeverAccepts:
@@ -254,9 +264,15 @@ def socket_rows(ostrim, check):
     check("a server with words after the frame: the frame", bytes(server.heard).hex(" "), "07 a0")
     check("a server with words after the frame: read to its close", server.notes,
           ["closed in turn"])
-    check("a malformed address: a usage error", ostrim("--device", "rfc2217://127.0.0.1:2217/",
-                                                       *SEND)[0], 2)
-    return 6
+    server = OwnServer(resets_after_the_opening)
+    address = f"rfc2217://127.0.0.1:{server.port}"
+    check("a server that resets after the opening: a message, not a signal",
+          ostrim("--device", address, *SEND),
+          (1, f"ostrim: {address} closed the connection before the far port was set up\n"))
+    server.stop()
+    check("a malformed address: a usage error",
+          ostrim("--device", "rfc2217://127.0.0.1:2217/", *SEND)[0], 2)
+    return 7
 
 
 DNS_SILENT, DNS_MISSING = "silent.invalid", "missing.invalid"
