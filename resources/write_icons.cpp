@@ -1,9 +1,9 @@
 // Turns the icon's XPM images into the files that install and Windows builds need: one PNG per
-// size for the desktop's icon theme, and one ICO with the images at 4 bits per pixel. libXpm
-// reads the images and libpng writes the PNGs; the ICO is written here, as no library at hand
-// writes a 16-colour one with its transparency mask. PNG files given after the images (the
-// scalable icon rendered at the larger sizes) go into the ICO as they are: every 64-bit Windows
-// reads PNG images in icons, and 256 pixels can only be one.
+// size for the desktop's icon theme, and one ICO with the images at 32 bits per pixel, the depth
+// of the larger ones and of every display today, with their transparency as alpha. libXpm reads
+// the images and libpng writes the PNGs; the ICO is written here, as no library at hand writes one.
+// PNG files given after the images (the scalable icon rendered at the larger sizes) go into the
+// ICO as they are: every 64-bit Windows reads PNG images in icons, and 256 pixels can only be one.
 //
 //   ostrim_write_icons OUTPUT_DIR IMAGE.xpm... [RENDERED.png...]
 
@@ -50,8 +50,8 @@ std::optional<int> PaletteIndex(std::uint32_t rgb)
     return std::nullopt;
 }
 
-// An XPM colour as the images write it: "None", or "#RRGGBB" naming one of the 16 colours.
-// Anything else would be changed silently in the ICO, so it stops the build instead.
+// An XPM colour as the images write it: "None", or "#RRGGBB" naming one of the 16 colours they
+// are drawn in. Anything else is a slip in the drawing, so it stops the build.
 bool ReadColour(const char *colour, std::optional<int> &index)
 {
     const std::string_view text = colour ? colour : "";
@@ -137,11 +137,12 @@ int RowBytes(int bitsPerPixel, int width)
     return (bitsPerPixel * width + 31) / 32 * 4;
 }
 
-// One image as an ICO entry holds it: a bitmap header of twice the height, the palette, the
-// colour pixels and the transparency mask, both bottom row first.
+// One image as an ICO entry holds it: a bitmap header of twice the height, the pixels as blue,
+// green, red and alpha, and the transparency mask that Windows still reads beside the alpha, both
+// bottom row first.
 Bytes IconImage(const Image &image)
 {
-    const int colourRow = RowBytes(4, image.width);
+    const int colourRow = RowBytes(32, image.width);
     const int maskRow = RowBytes(1, image.width);
 
     Bytes bytes;
@@ -149,24 +150,20 @@ Bytes IconImage(const Image &image)
     bytes.Append<std::int32_t>(image.width);
     bytes.Append<std::int32_t>(image.height * 2);
     bytes.Append<std::uint16_t>(1); // planes
-    bytes.Append<std::uint16_t>(4); // bits per pixel
+    bytes.Append<std::uint16_t>(32); // bits per pixel
     bytes.Append<std::uint32_t>(0); // no compression
     bytes.Append<std::uint32_t>(static_cast<std::uint32_t>((colourRow + maskRow) * image.height));
     bytes.Append<std::int32_t>(0);
     bytes.Append<std::int32_t>(0);
-    bytes.Append<std::uint32_t>(static_cast<std::uint32_t>(Palette.size()));
+    bytes.Append<std::uint32_t>(0); // no palette
     bytes.Append<std::uint32_t>(0);
-    for (const std::uint32_t colour : Palette)
-        bytes.Append<std::uint32_t>(colour); // blue, green, red, zero
     for (int y = image.height - 1; y >= 0; --y) {
-        std::vector<std::uint8_t> row(static_cast<std::size_t>(colourRow));
         for (int x = 0; x < image.width; ++x) {
-            const int index = image.At(x, y).value_or(0);
-            row[static_cast<std::size_t>(x / 2)]
-                |= static_cast<std::uint8_t>(x % 2 ? index : index << 4);
+            const std::optional<int> pixel = image.At(x, y);
+            const std::uint32_t rgb = pixel ? Palette[static_cast<std::size_t>(*pixel)] : 0;
+            bytes.Append<std::uint32_t>(
+                rgb | (pixel ? 0xFF000000u : 0u)); // blue, green, red, alpha
         }
-        for (const std::uint8_t byte : row)
-            bytes.Append(byte);
     }
     for (int y = image.height - 1; y >= 0; --y) {
         std::vector<std::uint8_t> row(static_cast<std::size_t>(maskRow));
@@ -190,9 +187,9 @@ struct IconEntry
     Bytes bytes;
 };
 
-IconEntry PaletteEntry(const Image &image)
+IconEntry DrawnEntry(const Image &image)
 {
-    return {image.width, image.height, static_cast<int>(Palette.size()), 4, IconImage(image)};
+    return {image.width, image.height, 0, 32, IconImage(image)};
 }
 
 std::uint32_t BigEndian32(const std::string &bytes, std::size_t at)
@@ -267,7 +264,7 @@ int main(int argc, char *argv[])
             return 1;
         if (!WritePng(*image, outputDir + "/ostrim-" + std::to_string(image->width) + ".png"))
             return 1;
-        entries.push_back(PaletteEntry(*image));
+        entries.push_back(DrawnEntry(*image));
     }
     const std::string ico = outputDir + "/ostrim.ico";
     std::ofstream out(ico, std::ios::binary);
