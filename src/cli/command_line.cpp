@@ -97,6 +97,9 @@ void Declare(CLI::App &app, Options &options)
 {
     app.set_help_flag(); // ours: the help is a text to print, and a command line of its own
     app.allow_extras(); // told in our own words below
+    // The parser would take "/port 3" on Windows for "--port 3": a form that neither the help nor
+    // the readme names, so that a script written with it would rest on nothing we promise.
+    app.allow_windows_style_options(false);
     app.footer(std::string(ExitCodes) + WithinNetworkTimeout() + Examples + "  ostrim --device "
         + DeviceExample + " -a 7 -o 2\n" + NetworkExample);
     // Room for the longest option; the descriptions break their own lines to fit 80 columns.
@@ -229,13 +232,26 @@ std::optional<std::string> NotAlone(const CLI::App &app, const CLI::Option *alon
     return std::nullopt;
 }
 
+// On Windows, "/port" reads as an option to whoever types it, so it is told as one we do not know.
+bool IsWindowsOption([[maybe_unused]] const std::string &argument)
+{
+#ifdef _WIN32
+    return argument.size() > 1 && argument[0] == '/';
+#else
+    return false;
+#endif
+}
+
 // What the parser left over: an unknown option, or an argument no option takes. Everything after
 // "--" is an argument, whatever it looks like.
 std::optional<std::string> LeftOver(const std::vector<std::string> &remaining)
 {
     const auto end = std::find(remaining.begin(), remaining.end(), "--");
-    const auto unknown = std::find_if(remaining.begin(), end,
-        [](const std::string &argument) { return argument.size() > 1 && argument[0] == '-'; });
+    const auto unknown = std::find_if(remaining.begin(), end, [](const std::string &argument) {
+        return (argument.size() > 1 && argument[0] == '-') || IsWindowsOption(argument);
+    });
+    if (unknown != end && IsWindowsOption(*unknown))
+        return "Unknown option '" + *unknown + "'.";
     if (unknown != end)
         return "Unknown option '" + unknown->substr(unknown->find_first_not_of('-')) + "'.";
     for (const std::string &argument : remaining) {

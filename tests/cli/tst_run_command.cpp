@@ -137,6 +137,9 @@ TEST_CASE("Every mistake on the command line is told, ends in exit code 2 and op
 #ifdef _WIN32
         {{"/?", "-p", "1"}, "--help takes no other option"},
         {{"-v", "-?"}, "--help takes no other option"},
+        // The parser's own reading of "/port" as --port is not ours.
+        {{"/port", "3", "/address", "7"}, "Unknown option '/port'."},
+        {{"-p", "3", "-a", "7", "/on", "1"}, "Unknown option '/on'."},
 #else
         {{"/?"}, "unexpected argument '/?'"},
         {{"-?"}, "Unknown option '?'."},
