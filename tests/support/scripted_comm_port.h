@@ -56,9 +56,7 @@ inline DCB LeftByAnother()
 struct Script
 {
     DWORD openError = ERROR_SUCCESS;
-    bool roundsSpeed = false;
-    bool keepsHandshake = false;
-    bool keepsByteSize = false;
+    void (*keeps)(DCB &) = nullptr; // what the driver keeps of its own when asked for our state
     BoundedWrite writes {2, ERROR_SUCCESS, false};
     int queuedPolls = 0; // how often the output queue still holds bytes
     bool queueUnknown = false;
@@ -94,13 +92,8 @@ struct ScriptedPort
         driver.applyState = [this](HANDLE, DCB *asked) {
             Note("set " + StateText(*asked));
             state = *asked;
-            const bool ours = asked->BaudRate == 2400;
-            if (script.roundsSpeed && ours)
-                state.BaudRate = 2404;
-            if (script.keepsHandshake && ours)
-                state.fOutxCtsFlow = TRUE;
-            if (script.keepsByteSize && ours)
-                state.ByteSize = 7;
+            if (script.keeps && asked->BaudRate == 2400)
+                script.keeps(state);
             return TRUE;
         };
         driver.readTimeouts = [this](HANDLE, COMMTIMEOUTS *read) {
