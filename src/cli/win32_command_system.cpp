@@ -4,12 +4,16 @@
 #include "serial/win32/win32_ports.h"
 #include "serial/win32/win32_text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
 
+#include <ext/stdio_filebuf.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 namespace ostrim {
@@ -41,21 +45,30 @@ bool Given(DWORD stream)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-void UseStartersConsole()
+// The starter's console, once attached to, as a C stream of its own: a window program's C runtime
+// has no standard streams to reopen onto it (freopen of stdout fails there), so the console is
+// opened by its name. Null where the starter has no console. A program that already has one (Wine
+// gives a window program its starter's) is refused the attach as ERROR_ACCESS_DENIED.
+std::FILE *StartersConsole()
 {
-    const bool outGiven = Given(STD_OUTPUT_HANDLE);
-    const bool errGiven = Given(STD_ERROR_HANDLE);
-    if ((outGiven && errGiven) || !::AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
-    if (!outGiven)
-        std::freopen("CONOUT$", "w", stdout);
-    if (!errGiven)
-        std::freopen("CONOUT$", "w", stderr);
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED)
+        return nullptr;
+    const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(console), _O_TEXT);
+    if (descriptor < 0) {
+        ::CloseHandle(console);
+        return nullptr;
+    }
+    return _fdopen(descriptor, "w");
 }
 
-int Run(const std::vector<std::string> &arguments)
+int Run(const std::vector<std::string> &arguments, std::ostream &out = std::cout,
+    std::ostream &err = std::cerr)
 {
-    return RunCommand(ParseCommandLine(arguments), Win32CommandSystem(), std::cout, std::cerr);
+    return RunCommand(ParseCommandLine(arguments), Win32CommandSystem(), out, err);
 }
 
 // Starts the window's program and does not wait for it; 1 with a message on err if it cannot.
@@ -113,8 +126,18 @@ int RunConsoleProgram()
 
 int RunCommandOfWindowProgram(const std::vector<std::string> &arguments)
 {
-    UseStartersConsole();
-    return Run(arguments);
+    const bool outGiven = Given(STD_OUTPUT_HANDLE);
+    const bool errGiven = Given(STD_ERROR_HANDLE);
+    std::FILE *const console = outGiven && errGiven ? nullptr : StartersConsole();
+    if (!console)
+        return Run(arguments);
+    __gnu_cxx::stdio_filebuf<char> buffer(console, std::ios::out);
+    std::ostream toConsole(&buffer);
+    const int exitCode
+        = Run(arguments, outGiven ? std::cout : toConsole, errGiven ? std::cerr : toConsole);
+    toConsole.flush();
+    std::fclose(console);
+    return exitCode;
 }
 
 } // namespace ostrim

@@ -9,9 +9,13 @@ passes on, both output streams and the bytes each terminal received.
     wine_command_line.py FOLDER     (holding ostrim.com and Ostrim.exe)
 """
 import os
+import pty
+import re
+import select
 import shutil
 import sys
 import tempfile
+import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -30,6 +34,30 @@ def ostrim(folder, arguments, program="ostrim"):
     ran = subprocess.run([WINE, "cmd", "/c", program, *arguments], cwd=folder,
                          capture_output=True, encoding="utf-8", errors="replace", timeout=60)
     return ran.returncode, ran.stdout.replace("\r\n", "\n"), ran.stderr.replace("\r\n", "\n")
+
+
+def typed_in_console(folder, arguments):
+    """Ostrim.exe typed at cmd.exe's prompt: in a console on a pseudo-terminal, started with no
+    standard handles of its own as Windows starts a window program there (Wine's cmd would hand
+    its own on). What the console showed, without its control sequences and line breaks."""
+    starter = os.path.join(folder, "ostrim_console_starter.exe")
+    child, terminal = pty.fork()
+    if child == 0:
+        os.chdir(folder)
+        os.execv(WINE, [WINE, starter, "Ostrim.exe", *arguments])
+    shown = b""
+    while select.select([terminal], [], [], 60)[0]:
+        try:
+            data = os.read(terminal, 4096)
+        except OSError:  # the terminal is gone with the last program on it
+            break
+        if not data:
+            break
+        shown += data
+    os.close(terminal)
+    code = os.waitstatus_to_exitcode(os.waitpid(child, 0)[1])
+    text = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", shown.decode("utf-8", "replace"))
+    return code, re.sub(r"[\r\n]+", " ", text).strip()
 
 
 def main():
@@ -53,6 +81,8 @@ def main():
         ("a usage error", ["--port", "3"], 2, "",
          "ostrim: --port and --address are both needed to send (or --device in place of "
          "--port)\n" + HELP, "nothing", "nothing"),
+        ("/port is no option", ["/port", "3", "/address", "7"], 2, "",
+         "ostrim: Unknown option '/port'.\n" + HELP, "nothing", "nothing"),
         ("the port list", ["--list-ports"], 0, "3 = COM3\n12 = COM12\n", "", "nothing",
          "nothing"),
         ("the version", ["--version"], 0, "Ostrim 1.00\n", "", "nothing", "nothing"),
@@ -88,8 +118,42 @@ def main():
             "Ostrim.exe is missing: the window's program belongs beside ostrim.com.\n")),
             (1, "", True))
 
+    # From a folder with a blank in its name, as C:\Program Files\Ostrim is: ostrim.com starts the
+    # program beside it with its path as one argument, and a stand-in for Ostrim.exe writes down
+    # what it was given. Split in two, the path would be a command line, and no window would come.
+    with tempfile.TemporaryDirectory() as parent:
+        blank = os.path.join(parent, "Program Files")
+        os.mkdir(blank)
+        shutil.copy(os.path.join(folder, "ostrim.com"), blank)
+        shutil.copy(os.path.join(folder, "ostrim_argument_recorder.exe"),
+                    os.path.join(blank, "Ostrim.exe"))
+        ran = ostrim(blank, [])
+        recorded = os.path.join(blank, "arguments.txt")
+        for _ in range(100):  # ostrim.com does not wait for the window's program
+            if os.path.exists(recorded):
+                break
+            time.sleep(0.1)
+        arguments = []
+        if os.path.exists(recorded):
+            with open(recorded, encoding="utf-16-le") as lines:
+                arguments = lines.read().splitlines()
+        program = "Z:" + os.path.join(blank, "Ostrim.exe").replace("/", "\\")
+        check("Ostrim.exe from a folder with a blank", (ran, [a.lower() for a in arguments]),
+              ((0, "", ""), [program.lower()]))
+
     code, out, err = ostrim(folder, ["/?"])
     check("/? shows the help", (code, "Usage:" in out, err), (0, True, ""))
+
+    # Ostrim.exe typed in cmd.exe: it writes to the console it was typed in, which it must attach
+    # to itself. Long lines are wrapped by the console, so only their beginnings are compared.
+    for name, arguments, code, shown in [
+            ("Ostrim.exe --version in a console", ["--version"], 0, "Ostrim 1.00"),
+            ("Ostrim.exe --help in a console", ["--help"], 0, "Usage: ostrim"),
+            ("Ostrim.exe's usage error in a console", ["--port", "3"], 2,
+             "ostrim: --port and --address are both needed"),
+    ]:
+        ran, text = typed_in_console(folder, arguments)
+        check(name, (ran, shown in text), (code, True))
 
     # Ostrim.exe in a batch file: the command line as ostrim.com runs it, and its exit code.
     with tempfile.TemporaryDirectory() as batch:
@@ -101,7 +165,7 @@ def main():
                                                received(terminals[3][0], 0.1)),
               ((0, "exit code 0\n", ""), "07 10"))
 
-    check.finish(len(rows) + 3)
+    check.finish(len(rows) + 7)
 
 
 if __name__ == "__main__":
