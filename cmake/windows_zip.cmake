@@ -11,24 +11,23 @@ function(ostrim_windows_zip)
   set(zip ${PROJECT_BINARY_DIR}/${name}.zip)
 
   # Windows text files: CRLF, so that every editor shows the lines, and a .txt name that
-  # Explorer opens on a double click. The notices are Ostrim's copyright file followed by those
-  # of the runtime that the programs link statically.
+  # Explorer opens on a double click. The notices are Ostrim's copyright file and those of the
+  # runtime that the programs link statically, as plain text.
   configure_file(${PROJECT_SOURCE_DIR}/resources/README-windows.txt.in
     ${stage}/${folder}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
   set(notices ${PROJECT_SOURCE_DIR}/resources/copyright
     ${PROJECT_SOURCE_DIR}/resources/notices-windows)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${notices})
-  set(text "")
-  foreach(part IN LISTS notices)
-    file(READ ${part} content)
-    string(APPEND text "${content}")
-    string(APPEND text "\n")
-  endforeach()
-  string(REGEX REPLACE "\n$" "" text "${text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${notices}
+    ${PROJECT_SOURCE_DIR}/cmake/plain_notices.cmake)
+  include(${PROJECT_SOURCE_DIR}/cmake/plain_notices.cmake)
+  ostrim_plain_notices(TITLE "Ostrim ${OSTRIM_VERSION_TEXT}: who holds the rights, and the terms"
+    OUTPUT ${stage}/notices.txt.plain SOURCES ${notices})
+  file(READ ${stage}/notices.txt.plain text)
   string(REPLACE "\n" "\r\n" text "${text}")
-  file(WRITE ${stage}/copyright.txt.new "${text}")
-  file(COPY_FILE ${stage}/copyright.txt.new ${stage}/${folder}/copyright.txt ONLY_IF_DIFFERENT)
-  set(OSTRIM_WINDOWS_NOTICES ${stage}/${folder}/copyright.txt PARENT_SCOPE)
+  file(WRITE ${stage}/notices.txt.new "${text}")
+  file(COPY_FILE ${stage}/notices.txt.new ${stage}/${folder}/notices.txt ONLY_IF_DIFFERENT)
+  set(OSTRIM_WINDOWS_NOTICES ${stage}/${folder}/notices.txt PARENT_SCOPE)
+  set(OSTRIM_WINDOWS_NOTICE_SOURCES ${notices} PARENT_SCOPE)
 
   set(files)
   set(strip_commands)
@@ -37,7 +36,7 @@ function(ostrim_windows_zip)
     list(APPEND strip_commands COMMAND ${CMAKE_STRIP}
       -o ${stage}/${folder}/$<TARGET_FILE_NAME:${program}> $<TARGET_FILE:${program}>)
   endforeach()
-  list(APPEND files ${folder}/README-windows.txt ${folder}/copyright.txt)
+  list(APPEND files ${folder}/README-windows.txt ${folder}/notices.txt)
 
   find_program(OSTRIM_ZIP zip REQUIRED)
   add_custom_command(OUTPUT ${zip}
@@ -46,7 +45,7 @@ function(ostrim_windows_zip)
       -P ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake
     WORKING_DIRECTORY ${stage}
     DEPENDS ${ZIP_PROGRAMS} ${stage}/${folder}/README-windows.txt
-      ${stage}/${folder}/copyright.txt ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake
+      ${stage}/${folder}/notices.txt ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake
     COMMENT "Packing ${name}.zip"
     VERBATIM)
   add_custom_target(ostrim_windows_zip ALL DEPENDS ${zip})

@@ -1,9 +1,9 @@
 # Every file of others that a shipped program is built from is named in the notices that go with
-# it: each archive and object in the programs' link maps and each header their sources include
-# (the compiler's dependency files) must match a Files: pattern of the notices that is an absolute
-# file name. The programs' own files, and those covered by the copyright files of the packages
+# it, one copyright file or more: each archive and object in the programs' link maps and each
+# header their sources include (the compiler's dependency files) must match a Files: pattern of
+# the notices that is an absolute file name. The programs' own files, and those covered by the copyright files of the packages
 # the program depends on at run time (COVERED_ELSEWHERE), are left out.
-#   cmake -DNOTICES=copyright -DMAPS="a.map;b.map" -DDEPFILE_DIRS="dir;..." -DOURS="dir;..."
+#   cmake -DNOTICES="copyright;..." -DMAPS="a.map;b.map" -DDEPFILE_DIRS="dir;..." -DOURS="dir;..."
 #         [-DCOVERED_ELSEWHERE="glob;..."] -P check_notices.cmake
 
 cmake_minimum_required(VERSION 3.25)
@@ -21,7 +21,11 @@ function(glob_to_regex glob out)
 endfunction()
 
 # The Files: fields' patterns, continuation lines included.
-file(STRINGS ${NOTICES} lines)
+set(lines)
+foreach(notices_file IN LISTS NOTICES)
+  file(STRINGS ${notices_file} file_lines)
+  list(APPEND lines ${file_lines})
+endforeach()
 set(notices)
 set(in_files FALSE)
 foreach(line IN LISTS lines)

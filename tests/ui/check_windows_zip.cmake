@@ -1,9 +1,11 @@
 # What a Windows user unpacks: one folder holding exactly the programs, their readme and the
 # notices; the programs the ones just built (a zip that missed a rebuild would ship an old one);
-# the text files in Windows line endings, the readme naming this version, the notices beginning
-# with the copyright file.
+# the text files in Windows line endings, the readme naming this version; the notices plain text,
+# with every copyright holder and every licence text of the copyright files they are made from,
+# but none of their fields and no file of the build machine.
 #   cmake -DZIP=... -DFOLDER=ostrim-1.0.0 -DPROGRAM=Ostrim.exe -DCONSOLE_PROGRAM=ostrim.com
-#         -DSTRIP=... -DCOPYRIGHT=... -DVERSION_TEXT=1.00 -DSCRATCH=dir -P check_windows_zip.cmake
+#         -DSTRIP=... -DNOTICE_SOURCES="copyright;..." -DVERSION_TEXT=1.00 -DSCRATCH=dir
+#         -P check_windows_zip.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -15,7 +17,7 @@ endif()
 string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" names "${listing}")
 list(SORT names)
-set(expected ${FOLDER}/Ostrim.exe ${FOLDER}/README-windows.txt ${FOLDER}/copyright.txt
+set(expected ${FOLDER}/Ostrim.exe ${FOLDER}/README-windows.txt ${FOLDER}/notices.txt
   ${FOLDER}/ostrim.com)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "the zip holds [${names}], not [${expected}]")
@@ -54,7 +56,7 @@ endforeach()
 
 # Read as hex: a text read drops the carriage returns. The texts are ASCII, so "0d" and "0a"
 # can only be whole bytes.
-foreach(text README-windows.txt copyright.txt)
+foreach(text README-windows.txt notices.txt)
   file(READ ${SCRATCH}/unpacked/${FOLDER}/${text} content HEX)
   string(REPLACE "0d0a" "" without_crlf "${content}")
   if(without_crlf MATCHES "0d|0a" OR content STREQUAL "")
@@ -65,9 +67,65 @@ file(STRINGS ${SCRATCH}/unpacked/${FOLDER}/README-windows.txt first LIMIT_COUNT 
 if(NOT first STREQUAL "Ostrim ${VERSION_TEXT} for Windows")
   message(FATAL_ERROR "README-windows.txt begins \"${first}\", without this version")
 endif()
-file(READ ${SCRATCH}/unpacked/${FOLDER}/copyright.txt shipped)
-file(READ ${COPYRIGHT} original)
-string(FIND "${shipped}" "${original}" at)
-if(NOT at EQUAL 0)
-  message(FATAL_ERROR "copyright.txt does not begin with the copyright file")
+
+file(READ ${SCRATCH}/unpacked/${FOLDER}/notices.txt shipped)
+string(REPLACE "\r\n" "\n" shipped "${shipped}")
+if(NOT shipped MATCHES "^Ostrim ${VERSION_TEXT}")
+  message(FATAL_ERROR "notices.txt does not begin with this version's name")
 endif()
+string(FIND "${shipped}" "/usr/" at)
+if(NOT at EQUAL -1)
+  string(SUBSTRING "${shipped}" ${at} 60 where)
+  message(FATAL_ERROR "notices.txt names a file of the build machine: ${where}")
+endif()
+if(shipped MATCHES "(^|\n)(Format|Upstream-Name|Upstream-Contact|Source|Files|Copyright|License|Comment|Disclaimer):")
+  message(FATAL_ERROR "notices.txt has the field ${CMAKE_MATCH_2}: of a Debian copyright file")
+endif()
+# Every field's text in the sources, as a reader finds it: a licence's text whole, with its
+# paragraphs, and each copyright holder's line.
+foreach(source IN LISTS NOTICE_SOURCES)
+  file(READ ${source} content)
+  string(REPLACE ";" "<semicolon>" content "${content}")
+  string(REPLACE "\n" ";" lines "${content}")
+  list(APPEND lines "") # ends the last field
+  set(field "")
+  set(text "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^ ")
+      if(field STREQUAL "License")
+        if(line STREQUAL " .")
+          set(line "")
+        endif()
+        string(REGEX REPLACE "^ " "" line "${line}")
+        string(APPEND text "${line}\n")
+      elseif(field STREQUAL "Copyright")
+        string(STRIP "${line}" line)
+        list(APPEND holders "${line}")
+      endif()
+      continue()
+    endif()
+    if(field STREQUAL "License" AND text)
+      string(REPLACE "<semicolon>" ";" text "${text}")
+      string(FIND "${shipped}" "${text}" at)
+      if(at EQUAL -1)
+        message(FATAL_ERROR "notices.txt lacks the licence text that begins:\n${text}")
+      endif()
+    endif()
+    set(field "")
+    set(text "")
+    if(line MATCHES "^(License|Copyright):(.*)")
+      set(field ${CMAKE_MATCH_1})
+      string(STRIP "${CMAKE_MATCH_2}" value)
+      if(field STREQUAL "Copyright" AND NOT value STREQUAL "public-domain")
+        list(APPEND holders "${value}")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+foreach(holder IN LISTS holders)
+  string(REPLACE "<semicolon>" ";" holder "${holder}")
+  string(FIND "${shipped}" "${holder}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "notices.txt does not name the copyright holder \"${holder}\"")
+  endif()
+endforeach()
