@@ -562,8 +562,8 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
         const char *text;
     };
     for (const Value value : {Value {L"FileVersion", "1.00"}, Value {L"ProductVersion", "1.00"},
-             Value {L"ProductName", "Ostrim"}, Value {L"InternalName", "Ostrim"},
-             Value {L"OriginalFilename", "Ostrim.exe"},
+             Value {L"ProductName", "Ostrim"}, Value {L"CompanyName", "Ostrim"},
+             Value {L"InternalName", "Ostrim"}, Value {L"OriginalFilename", "Ostrim.exe"},
              Value {L"FileDescription", "Switch the outputs of a board on a serial port"},
              Value {L"LegalCopyright", "Copyright 2026 The Ostrim authors"}}) {
         CAPTURE(Narrow(value.name));
@@ -576,8 +576,9 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
 
     HMODULE file = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     REQUIRE(file);
-    // The icon group: 32 by 32 and 16 by 16, 16 colours each, and the scalable icon rendered
-    // at 48 and 256 pixels (a width of 0), the latter a PNG image as Windows wants it.
+    // The icon group: 32 by 32 and 16 by 16, drawn pixel by pixel, and the scalable icon rendered
+    // at 48 and 256 pixels (a width of 0), the latter a PNG image as Windows wants it; all of
+    // them 32 bits per pixel, in the group and in each image's own header.
 #pragma pack(push, 2)
     struct IconEntry
     {
@@ -598,7 +599,15 @@ TEST_CASE("the program file carries the icon, the version block and the manifest
         images.push_back(std::to_string(entries[index].width) + "x"
             + std::to_string(entries[index].height) + "x"
             + std::to_string(entries[index].bitCount));
-    CHECK(images == std::vector<std::string> {"32x32x4", "16x16x4", "48x48x32", "0x0x32"});
+    CHECK(images == std::vector<std::string> {"32x32x32", "16x16x32", "48x48x32", "0x0x32"});
+    for (int index = 0; index < 2; ++index) {
+        const HRSRC drawn
+            = FindResourceW(file, MAKEINTRESOURCEW(entries[index].id), MAKEINTRESOURCEW(3));
+        REQUIRE(drawn); // RT_ICON
+        const auto *bitmap
+            = static_cast<const BITMAPINFOHEADER *>(LockResource(LoadResource(file, drawn)));
+        CHECK(bitmap->biBitCount == 32);
+    }
     const HRSRC large = FindResourceW(file, MAKEINTRESOURCEW(entries[3].id), MAKEINTRESOURCEW(3));
     REQUIRE(large); // RT_ICON
     const std::string_view png(static_cast<const char *>(LockResource(LoadResource(file, large))),
