@@ -61,9 +61,10 @@ public:
         , m_frame(std::move(frame))
     { }
 
-    socket_calls::Resolved Resolve(const std::string &, std::uint16_t) override
+    std::optional<socket_calls::Resolved> Resolve(
+        const std::string &, std::uint16_t, std::chrono::milliseconds) override
     {
-        return {{{2, std::vector<std::byte>(16)}}, false, {}};
+        return socket_calls::Resolved {{{2, std::vector<std::byte>(16)}}, false, {}};
     }
     Socket OpenNonBlocking(int) override { return 3; }
     Failure LastFailure() override { return m_last; }

@@ -83,7 +83,10 @@ public:
 
     virtual ~SocketCalls() = default;
 
-    virtual socket_calls::Resolved Resolve(const std::string &host, std::uint16_t port) = 0;
+    // The host's addresses, or nothing when the resolver has not answered within the time.
+    virtual std::optional<socket_calls::Resolved> Resolve(
+        const std::string &host, std::uint16_t port, std::chrono::milliseconds time)
+        = 0;
     virtual Socket OpenNonBlocking(int family) = 0;
     virtual Failure LastFailure() = 0;
     virtual Failure StartConnect(Socket socket, const socket_calls::Endpoint &endpoint) = 0;

@@ -1,9 +1,6 @@
 #include "serial/network/tcp_connection.h"
 
 #include <array>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace ostrim {
 
@@ -11,34 +8,6 @@ using socket_calls::Endpoint;
 using socket_calls::Failure;
 using socket_calls::Outcome;
 using socket_calls::Resolved;
-
-namespace {
-
-// The look-up's result, shared with its thread: the thread may outlive the connection when the
-// resolver hangs, and then finishes into a result nobody reads.
-struct Lookup
-{
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::optional<Resolved> resolved;
-};
-
-std::optional<Resolved> ResolveBefore(const std::shared_ptr<SocketCalls> &calls,
-    const std::string &host, std::uint16_t port, const Deadline &deadline)
-{
-    const auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, calls, host, port] {
-        Resolved resolved = calls->Resolve(host, port);
-        const std::lock_guard lock(lookup->mutex);
-        lookup->resolved = std::move(resolved);
-        lookup->finished.notify_all();
-    }).detach();
-    std::unique_lock lock(lookup->mutex);
-    lookup->finished.wait_for(lock, deadline.Left(), [&] { return lookup->resolved.has_value(); });
-    return lookup->resolved;
-}
-
-} // namespace
 
 std::string WithinNetworkTimeout()
 {
@@ -50,7 +19,7 @@ TcpConnection::TcpConnection(std::shared_ptr<SocketCalls> calls, std::string nam
     : m_calls(std::move(calls))
     , m_name(std::move(name))
 {
-    const std::optional<Resolved> resolved = ResolveBefore(m_calls, host, port, deadline);
+    const std::optional<Resolved> resolved = m_calls->Resolve(host, port, deadline.Left());
     if (!resolved) {
         Fail("the name " + host + " was not looked up " + WithinNetworkTimeout(), 0,
             FailureReason::ServerTimeout);

@@ -36,8 +36,8 @@ struct Heard
 class TcpConnection
 {
 public:
-    // Looks the host up, on a thread of its own that is left behind if the resolver does not
-    // answer in time, and connects to the first of its addresses that accepts.
+    // Looks the host up and connects to the first of its addresses that accepts, before the
+    // deadline.
     TcpConnection(std::shared_ptr<SocketCalls> calls, std::string name, const std::string &host,
         std::uint16_t port, const Deadline &deadline);
     ~TcpConnection();
