@@ -264,15 +264,18 @@ def socket_rows(ostrim, check):
     check("a server with words after the frame: the frame", bytes(server.heard).hex(" "), "07 a0")
     check("a server with words after the frame: read to its close", server.notes,
           ["closed in turn"])
-    server = OwnServer(resets_after_the_opening)
-    address = f"rfc2217://127.0.0.1:{server.port}"
-    check("a server that resets after the opening: a message, not a signal",
-          ostrim("--device", address, *SEND),
-          (1, f"ostrim: {address} closed the connection before the far port was set up\n"))
-    server.stop()
+    rows = 6
+    if not ostrim.folder:  # a signal for a reset connection is POSIX's own
+        server = OwnServer(resets_after_the_opening)
+        address = f"rfc2217://127.0.0.1:{server.port}"
+        check("a server that resets after the opening: a message, not a signal",
+              ostrim("--device", address, *SEND),
+              (1, f"ostrim: {address} closed the connection before the far port was set up\n"))
+        server.stop()
+        rows += 1
     check("a malformed address: a usage error",
           ostrim("--device", "rfc2217://127.0.0.1:2217/", *SEND)[0], 2)
-    return 7
+    return rows
 
 
 DNS_SILENT, DNS_MISSING = "silent.invalid", "missing.invalid"
